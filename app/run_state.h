@@ -1,0 +1,42 @@
+// The one record of a run, and the operations that prepare it.
+#pragma once
+#include <cstdint>
+
+#include "map/job_file.h"
+#include "map/text_util.h"
+
+struct RunState {
+  JobSettings settings;          // the run's own copy of the job; never changed
+  uint32_t program;              // linked GL shader program
+  int32_t side;                  // side of the pixel square: baseres * baseres
+  unsigned char* pixels;         // read-back buffer, side * side RGB triples
+  int32_t* histogram;            // n + 1 level counters, cleared every pass
+  CountedDoubles volume_sum;     // per-row sum of sample volumes
+  CountedDoubles volume_sq_sum;  // per-row sum of squared sample volumes
+  int32_t samples;               // samples counted so far
+  int32_t next_checkpoint;       // L, index of the next result block
+  double clock_now;              // clock at the start of this pass
+  double clock_prev;             // the reading before clock_now
+  unsigned char quit;            // set when the loop is to end
+  char status_text[200];         // buffer for the status lines
+  // Results-file text not yet on disk because the file could not be opened
+  // when it was due; written, in order, at the next attempt that can.
+  char* results_pending;
+  // The pending text starts the file: the next open empties it ("wt").
+  bool results_truncate;
+};
+
+// Reads "input.txt" into settings, writes "shadercode.txt" and returns the
+// shader source (owned by the run).
+char* prepare_job(RunState* run);
+// First line of "output.csv", buffers and counters.
+void start_run(RunState* run);
+
+// Appends text to the results file, keeping it (and anything still pending)
+// for a later attempt when the file cannot be opened. Returns true when
+// everything pending reached the file.
+bool write_results_text(RunState* run, const char* text);
+
+// Writes text to a file opened with mode; false (and nothing written) when
+// the file cannot be opened.
+bool write_whole_file(const char* path, const char* mode, const char* text);

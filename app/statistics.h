@@ -1,0 +1,28 @@
+// From read-back pixels to survival counts, volumes and result blocks.
+#pragma once
+#include <cstdint>
+
+#include "app/run_state.h"
+
+int decode_level(unsigned char red, unsigned char green, unsigned char blue, int colourlevels);
+
+// Clears the histogram, decodes every pixel of the square into it and
+// returns how many pixels decoded to a level above n: those are counted
+// nowhere, and a sample with any is not a valid picture.
+int64_t count_levels(RunState* run);
+// Turns the raw level counts into survival counts: afterwards entry k >= 1
+// holds the pixels of level 0 or of a level >= k.
+void survival_counts(int32_t* histogram, int32_t n);
+// Adds this sample's row volumes to the two sums.
+void add_sample_volumes(RunState* run);
+
+double range_volume(const JobSettings* s);
+double particle_volume(const JobSettings* s);
+
+double row_mean(const RunState* run, int32_t row);
+double row_standard_error(const RunState* run, int32_t row);
+
+// The text of the block for checkpoint L at the current sample count.
+std::string result_block_text(const RunState* run, int32_t checkpoint);
+// Appends the block of next_checkpoint to "output.csv".
+void write_result_block(RunState* run);

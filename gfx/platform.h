@@ -1,0 +1,68 @@
+// Everything the operating system gives the frame: window, GL context,
+// messages, keyboard, message box, buffer swap, GL entry points, time
+// services and the command call. One implementation file per platform
+// (platform_x11.cpp with time_posix.cpp on Linux), chosen in CMake. Native
+// handles never leave the implementation file.
+//
+// The window steps mirror the order in which the frame opens its window, so
+// that each failure keeps its own message: class, window, pixel format,
+// setting it, context, making it current.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+// --- window and context (each returns false on failure) ---
+bool platform_register_class(const char* class_name);
+// Creates the window with the given outer position and size and shows it.
+// Size messages it produces reach window_message_handler.
+bool platform_create_window(const char* class_name, const char* title, int x, int y, int outer_width,
+                            int outer_height);
+bool platform_choose_pixel_format();
+bool platform_set_pixel_format();
+bool platform_create_context();
+bool platform_make_current();
+// Releases the current context, deletes it and gives back the drawing
+// surface; safe when none of them exists.
+void platform_release_graphics();
+
+// Frame and caption sizes added around the client area, the cursor
+// position, and the virtual desktop's origin and size, in pixels.
+void platform_frame_metrics(int* frame_x, int* frame_y, int* caption);
+void platform_cursor_pos(int* x, int* y);
+void platform_virtual_screen(int* x, int* y, int* width, int* height);
+
+// --- messages and input ---
+// Handles every waiting message without blocking, handing the ones the
+// frame knows to window_message_handler. Returns 1 when the quit message
+// was taken from the queue (the rest stay queued), else 0.
+int platform_dispatch_messages();
+void platform_post_quit(int exit_code);
+// Fills 256 key states indexed by virtual-key code, bit 0x80 for held.
+void platform_keyboard_state(unsigned char keys[256]);
+bool platform_is_iconic();
+void platform_minimise();
+// Whether the window is shown on the screen: mapped, not minimised.
+bool platform_window_viewable();
+
+// --- presentation and GL ---
+void platform_swap_buffers();
+void* platform_gl_proc_address(const char* name);
+
+// --- reporting ---
+// Shows the message with an OK button and the given caption; blocks until
+// it is dismissed. Also written to stderr where there is no screen.
+void platform_message_box(const char* text, const char* caption);
+
+// --- time ---
+// Performance-counter frequency in counts per second; false when there is
+// no such counter.
+bool platform_perf_frequency(uint64_t* frequency);
+uint64_t platform_perf_counter();
+uint32_t platform_tick_count();  // milliseconds, wraps after 49.7 days
+// The current local date as "yyyy-MMM-dd" (the locale's month abbreviation)
+// and time as "HH:mm:ss".
+void platform_date_text(char* out, size_t size);
+void platform_time_text(char* out, size_t size);
+
+// --- the outside world ---
+int platform_run_command(const char* command);

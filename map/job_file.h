@@ -1,0 +1,54 @@
+// The job file "input.txt" and the settings record it fills.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+
+#include "map/growarray.h"
+
+// One line split into words; owns the words and their array.
+struct WordList {
+  int32_t count;  // number of words
+  char** words;   // count separately allocated NUL-terminated words
+};
+
+struct Range {
+  double low;
+  double high;
+};
+
+struct JobSettings {
+  Range xrange;          // initial x covered by the grid
+  Range xprange;         // initial xp covered by the grid
+  Range yrange;          // initial y covered by the grid
+  Range yprange;         // initial yp covered by the grid
+  Range xcollimator;     // lost when x leaves [low, high]; +-1e20 means none
+  Range ycollimator;     // lost when y leaves [low, high]; +-1e20 means none
+  int32_t baseres;       // grid points per coordinate
+  int32_t colourlevels;  // levels per colour channel of the loss code
+  GrowArray iterations;  // int32_t turn-count thresholds, file order
+  GrowArray elements;    // WordList* map elements ("D", "K"), file order
+  int32_t maxsamples;    // end the run after this sample; 0 runs until quit
+};
+
+JobSettings job_defaults();
+JobSettings read_job_file(const char* path);
+
+// One line of an open file, ended by LF, CR, CR LF or NUL; null at the end.
+// The caller frees the string.
+char* read_text_line(FILE* file);
+
+WordList* split_words(const char* text);
+int32_t word_count(const WordList* list);
+void free_words(WordList* list);
+
+// Word k of a list, or "" when the line has fewer words; a missing number
+// thus reads as 0, as atof and atoi give it for an empty text.
+const char* word_at(const WordList* list, int32_t k);
+
+int32_t iteration_count(const JobSettings* s);
+int32_t iteration_at(const JobSettings* s, int32_t k);
+int32_t last_iteration(const JobSettings* s);
+const WordList* element_at(const JobSettings* s, int32_t k);
+
+// Smallest k >= 3 with k^3 >= entries + 1, on unsigned 32-bit values.
+int32_t colour_levels_for(uint32_t entries);

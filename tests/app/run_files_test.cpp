@@ -1,0 +1,121 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <regex>
+
+#include "app/run_state.h"
+#include "app/statistics.h"
+#include "map/shader_source.h"
+#include "test_dir.h"
+
+namespace {
+
+RunState* fresh_run() {
+  static RunState run;
+  std::memset(&run, 0, sizeof run);
+  return &run;
+}
+
+const std::regex kStartLine("Veldspan job started \\d{4}-[A-Za-z]{3}-\\d{2} \\d{2}:\\d{2}:\\d{2}\n");
+
+}  // namespace
+
+TEST(RunFiles, PrepareWritesExactlyTheSourceItReturns) {
+  TestDir dir;
+  write_file("input.txt", "baseres 4\niterations 10 100\nD 1\nK 0.5 0 -2\n");
+  RunState* run = fresh_run();
+  char* source = prepare_job(run);
+  EXPECT_EQ(read_file("shadercode.txt"), source);
+  EXPECT_EQ(std::string(source).rfind("#version 120\n", 0), 0u);
+  EXPECT_EQ(run->settings.baseres, 4);
+  // A second preparation replaces the file rather than appending to it.
+  write_file("input.txt", "baseres 2\n");
+  char* second = prepare_job(run);
+  EXPECT_EQ(read_file("shadercode.txt"), second);
+}
+
+TEST(RunFiles, StartSizesTheBuffersAndWritesTheFirstLine) {
+  TestDir dir;
+  write_file("input.txt", "baseres 16\n");
+  RunState* run = fresh_run();
+  prepare_job(run);
+  start_run(run);
+  EXPECT_EQ(run->side, 256);
+  EXPECT_EQ(counted_doubles_count(run->volume_sum), 2);  // n = 1
+  EXPECT_EQ(run->volume_sq_sum[1], 0.0);
+  EXPECT_EQ(run->samples, 0);
+  EXPECT_EQ(run->next_checkpoint, 1);
+  EXPECT_TRUE(std::regex_match(read_file("output.csv"), kStartLine));
+}
+
+TEST(RunFiles, EachStartDiscardsTheEarlierRun) {
+  TestDir dir;
+  RunState* run = fresh_run();
+  prepare_job(run);
+  start_run(run);
+  run->samples = 1;
+  write_result_block(run);
+  start_run(run);
+  run->samples = 1;
+  write_result_block(run);
+  std::string text = read_file("output.csv");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(text, m, kStartLine));
+  EXPECT_EQ(m.position(0), 0);
+  EXPECT_EQ(text.substr(m.length(0)), "32^4 grid\nIters,4D_Vol\nDomain,0\n100,0\n\n");
+}
+
+TEST(RunFiles, DefaultJobAfterTwoCheckpoints) {
+  TestDir dir;
+  RunState* run = fresh_run();
+  prepare_job(run);
+  start_run(run);
+  size_t pixels = size_t(run->side) * run->side;
+  for (int s = 1; s <= 16; s++) {
+    std::memset(run->pixels, 0, pixels * 3);
+    for (size_t p = 0; p < pixels / 4; p++) run->pixels[p * 3 + 2] = 128;  // a quarter lost before 100
+    run->samples = s;
+    ASSERT_EQ(count_levels(run), 0);
+    add_sample_volumes(run);
+    if (s == 1 || s == 16) {
+      write_result_block(run);
+      run->next_checkpoint++;
+    }
+  }
+  std::string text = read_file("output.csv");
+  std::string blocks = text.substr(text.find('\n') + 1);
+  EXPECT_EQ(blocks, "32^4 grid\nIters,4D_Vol\nDomain,16\n100,12\n\n64^4 grid\nIters,4D_Vol,+/-\nDomain,16,0\n100,12,0\n\n");
+}
+
+TEST(RunFiles, TextThatCannotBeWrittenIsKeptAndWrittenInOrderLater) {
+  TestDir dir;
+  RunState* run = fresh_run();
+  prepare_job(run);
+  mkdir("output.csv", 0755);  // cannot be opened as a file
+  start_run(run);
+  run->samples = 1;
+  write_result_block(run);
+  EXPECT_NE(std::strlen(run->results_pending), 0u);
+  rmdir("output.csv");
+  run->samples = 16;
+  run->next_checkpoint = 2;
+  write_result_block(run);
+  std::string text = read_file("output.csv");
+  EXPECT_TRUE(std::regex_search(text, kStartLine));
+  size_t first = text.find("32^4 grid"), second = text.find("64^4 grid");
+  EXPECT_NE(first, std::string::npos);
+  EXPECT_LT(first, second);
+  EXPECT_EQ(text.find("Veldspan", 1), std::string::npos);
+  EXPECT_STREQ(run->results_pending, "");
+}
+
+TEST(RunFiles, UnwritableShaderFileDoesNotStopPreparation) {
+  TestDir dir;
+  mkdir("shadercode.txt", 0755);
+  RunState* run = fresh_run();
+  char* source = prepare_job(run);
+  EXPECT_EQ(std::string(source).rfind("#version 120\n", 0), 0u);
+}

@@ -1,0 +1,156 @@
+#include "app/statistics.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "test_dir.h"
+
+namespace {
+
+// A run over a job with the given turn counts, without files or GL.
+RunState run_with(std::vector<int> iterations, int baseres = 2) {
+  RunState run;
+  std::memset(&run, 0, sizeof run);
+  run.settings = job_defaults();
+  run.settings.baseres = baseres;
+  for (int t : iterations) growarray_append(&run.settings.iterations, &t);
+  run.settings.colourlevels = colour_levels_for(run.settings.iterations.count);
+  run.side = baseres * baseres;
+  run.pixels = new unsigned char[size_t(run.side) * run.side * 3]();
+  run.histogram = new int32_t[iterations.size() + 1];
+  run.volume_sum = zeroed_doubles(int(iterations.size()) + 1);
+  run.volume_sq_sum = zeroed_doubles(int(iterations.size()) + 1);
+  string_set(&run.results_pending, "");
+  return run;
+}
+
+void paint(RunState* run, int pixel, int r, int g, int b) {
+  run->pixels[pixel * 3] = static_cast<unsigned char>(r);
+  run->pixels[pixel * 3 + 1] = static_cast<unsigned char>(g);
+  run->pixels[pixel * 3 + 2] = static_cast<unsigned char>(b);
+}
+
+void take_sample(RunState* run) {
+  run->samples++;
+  EXPECT_EQ(count_levels(run), 0);
+  add_sample_volumes(run);
+}
+
+}  // namespace
+
+TEST(Statistics, DecodeInvertsTheShaderColourCode) {
+  EXPECT_EQ(decode_level(0, 0, 0, 3), 0);
+  EXPECT_EQ(decode_level(0, 0, 127, 3), 1);
+  EXPECT_EQ(decode_level(0, 0, 128, 3), 1);
+  EXPECT_EQ(decode_level(0, 0, 255, 3), 2);
+  EXPECT_EQ(decode_level(0, 0, 63, 3), 0);
+  EXPECT_EQ(decode_level(0, 0, 64, 3), 1);
+  EXPECT_EQ(decode_level(0, 0, 190, 3), 1);
+  EXPECT_EQ(decode_level(0, 0, 191, 3), 2);
+  EXPECT_EQ(decode_level(255, 255, 255, 3), 26);
+  // Level 27 with L = 4 is the shader's (1/3, 2/3, 1): bytes 85, 170, 255.
+  EXPECT_EQ(decode_level(85, 170, 255, 4), 27);
+  for (int c = 0; c < 64; c++) {
+    int r = c / 16, g = (c / 4) % 4, b = c % 4;
+    EXPECT_EQ(decode_level(static_cast<unsigned char>(std::lround(r * 255.0 / 3)),
+                           static_cast<unsigned char>(std::lround(g * 255.0 / 3)),
+                           static_cast<unsigned char>(std::lround(b * 255.0 / 3)), 4),
+              c);
+  }
+}
+
+TEST(Statistics, WorkedCaseOfThreeThresholds) {
+  // Raw counts a=1, b=1, c=1, d=1 for levels 0..3 on a 2^4 = 16 pixel
+  // square: the rest (12 pixels) are level 1, so b = 13.
+  RunState run = run_with({10, 100, 1000});
+  for (int p = 0; p < 16; p++) paint(&run, p, 0, 0, 127);  // level 1
+  paint(&run, 0, 0, 0, 0);                                  // level 0
+  paint(&run, 1, 0, 0, 255);                                // level 2
+  paint(&run, 2, 0, 127, 0);                                // level 3
+  ASSERT_EQ(count_levels(&run), 0);
+  EXPECT_EQ(run.histogram[0], 1);
+  EXPECT_EQ(run.histogram[1], 13);
+  survival_counts(run.histogram, 3);
+  EXPECT_EQ(run.histogram[0], 1);   // a
+  EXPECT_EQ(run.histogram[1], 16);  // a + b + c + d
+  EXPECT_EQ(run.histogram[2], 3);   // a + c + d
+  EXPECT_EQ(run.histogram[3], 2);   // a + d
+}
+
+TEST(Statistics, RowsTakeDomainThresholdsAndWrapToLevelZero) {
+  RunState run = run_with({10, 100, 1000});
+  paint(&run, 0, 0, 0, 255);  // level 2: survived 10, not 100
+  for (int p = 1; p < 16; p++) paint(&run, p, 0, 0, 0);
+  paint(&run, 1, 0, 0, 127);  // level 1
+  run.samples++;
+  count_levels(&run);
+  add_sample_volumes(&run);
+  double v0 = 16.0 / 16.0;  // range volume 16 over 16 cells
+  EXPECT_EQ(run.volume_sum[0], 16 * v0);
+  EXPECT_EQ(run.volume_sum[1], 15 * v0);
+  EXPECT_EQ(run.volume_sum[2], 14 * v0);
+  EXPECT_EQ(run.volume_sum[3], 14 * v0);
+}
+
+TEST(Statistics, BlackAndAllLostSquaresAndOneThreshold) {
+  RunState black = run_with({100});
+  take_sample(&black);  // all pixels level 0: survived everything
+  EXPECT_EQ(black.volume_sum[0], 16.0);
+  EXPECT_EQ(black.volume_sum[1], 16.0);
+  RunState lost = run_with({100});
+  for (int p = 0; p < 16; p++) paint(&lost, p, 0, 0, 128);
+  take_sample(&lost);
+  EXPECT_EQ(lost.volume_sum[0], 16.0);
+  EXPECT_EQ(lost.volume_sum[1], 0.0);
+  EXPECT_EQ(range_volume(&lost.settings), 16.0);
+  EXPECT_EQ(particle_volume(&lost.settings), 1.0);
+}
+
+TEST(Statistics, LevelsBeyondTheLastAreCountedNowhere) {
+  RunState run = run_with({10, 100});
+  paint(&run, 3, 255, 255, 255);  // level 26 > n = 2
+  paint(&run, 4, 0, 255, 0);      // level 6
+  EXPECT_EQ(count_levels(&run), 2);
+  EXPECT_EQ(run.histogram[0], 14);
+  EXPECT_EQ(run.histogram[1] + run.histogram[2], 0);
+}
+
+TEST(Statistics, MeanAndClampedStandardError) {
+  RunState run = run_with({100});
+  take_sample(&run);
+  take_sample(&run);
+  take_sample(&run);
+  EXPECT_EQ(row_mean(&run, 0), 16.0);
+  EXPECT_EQ(row_standard_error(&run, 0), 0.0);  // never NaN from rounding
+  run.volume_sum[1] = 0.1 + 0.2 + 0.3;
+  run.volume_sq_sum[1] = 0.01 + 0.04 + 0.09;
+  EXPECT_NEAR(row_standard_error(&run, 1), std::sqrt(0.02 / 6), 1e-15);
+  run.volume_sum[1] = 3 * 0.1;
+  run.volume_sq_sum[1] = 3 * 0.1 * 0.1 * (1 - 1e-15);  // slightly negative spread
+  EXPECT_EQ(row_standard_error(&run, 1), 0.0);
+}
+
+TEST(Statistics, BlockTextFirstWithTwoColumnsThenThree) {
+  RunState run = run_with({100}, 32);
+  run.samples = 1;
+  run.volume_sum[0] = 16;
+  run.volume_sum[1] = 2.5e-7;
+  EXPECT_EQ(result_block_text(&run, 1), "32^4 grid\nIters,4D_Vol\nDomain,16\n100,2.5e-007\n\n");
+  run.samples = 16;
+  run.volume_sum[0] = 16 * 16;
+  run.volume_sq_sum[0] = 16 * 256;
+  run.volume_sum[1] = 16 * 0.5;
+  run.volume_sq_sum[1] = 16 * 0.25;
+  EXPECT_EQ(result_block_text(&run, 2), "64^4 grid\nIters,4D_Vol,+/-\nDomain,16,0\n100,0.5,0\n\n");
+  EXPECT_EQ(result_block_text(&run, 3).substr(0, 19), "96^4 irregular grid");
+  EXPECT_EQ(result_block_text(&run, 4).substr(0, 10), "128^4 grid");
+}
+
+TEST(Statistics, RowLabelsFollowTheJobOrder) {
+  RunState run = run_with({1000, 10, 100});
+  run.samples = 1;
+  EXPECT_EQ(result_block_text(&run, 1), "2^4 grid\nIters,4D_Vol\nDomain,0\n1000,0\n10,0\n100,0\n\n");
+}

@@ -1,0 +1,144 @@
+#include "map/job_file.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "test_dir.h"
+
+namespace {
+
+JobSettings read_text(const std::string& bytes) {
+  write_file("input.txt", bytes);
+  return read_job_file("input.txt");
+}
+
+std::vector<int> iterations_of(const JobSettings& s) {
+  std::vector<int> v;
+  for (int k = 0; k < iteration_count(&s); k++) v.push_back(iteration_at(&s, k));
+  return v;
+}
+
+std::vector<std::string> element_words(const JobSettings& s, int k) {
+  const WordList* w = element_at(&s, k);
+  return std::vector<std::string>(w->words, w->words + w->count);
+}
+
+void expect_range(const Range& r, double low, double high) {
+  EXPECT_EQ(r.low, low);
+  EXPECT_EQ(r.high, high);
+}
+
+}  // namespace
+
+TEST(JobFile, EmptyOrMissingFileGivesTheDefaultJob) {
+  TestDir dir;
+  for (bool exists : {false, true}) {
+    JobSettings s = exists ? read_text("") : read_job_file("no-such-file.txt");
+    expect_range(s.xrange, -1, 1);
+    expect_range(s.yprange, -1, 1);
+    expect_range(s.xcollimator, -1e20, 1e20);
+    expect_range(s.ycollimator, -1e20, 1e20);
+    EXPECT_EQ(s.baseres, 32);
+    EXPECT_EQ(iterations_of(s), std::vector<int>{100});
+    EXPECT_EQ(s.colourlevels, 3);
+    EXPECT_EQ(s.elements.count, 0u);
+    EXPECT_EQ(s.maxsamples, 0);
+  }
+}
+
+TEST(JobFile, WorkedExampleJob) {
+  TestDir dir;
+  JobSettings s = read_text(
+      "baseres 4\niterations 10 100    # turn counts, ascending\nxcollimator -0.5 0.5\n"
+      "ycollimator -0.5 0.5\nD 1\nK 0.5 0 -2\n");
+  expect_range(s.xrange, -1, 1);
+  expect_range(s.xcollimator, -0.5, 0.5);
+  expect_range(s.ycollimator, -0.5, 0.5);
+  EXPECT_EQ(s.baseres, 4);
+  EXPECT_EQ(iterations_of(s), (std::vector<int>{10, 100}));
+  ASSERT_EQ(s.elements.count, 2u);
+  EXPECT_EQ(element_words(s, 0), (std::vector<std::string>{"D", "1"}));
+  EXPECT_EQ(element_words(s, 1), (std::vector<std::string>{"K", "0.5", "0", "-2"}));
+}
+
+TEST(JobFile, LineEndsOfEveryKindReadTheSameLines) {
+  TestDir dir;
+  for (const char* end : {"\n", "\r\n", "\r", "\n\r"}) {
+    std::string e = end;
+    JobSettings s = read_text("baseres 8" + e + "iterations 5" + e + "D 2" + e + "maxsamples 3");
+    EXPECT_EQ(s.baseres, 8) << "line end " << e.size();
+    EXPECT_EQ(iterations_of(s), std::vector<int>{5});
+    EXPECT_EQ(s.elements.count, 1u);
+    EXPECT_EQ(s.maxsamples, 3);  // last line without a line end
+  }
+  JobSettings nul = read_text(std::string("baseres 8\0iterations 7", 22));
+  EXPECT_EQ(nul.baseres, 8);
+  EXPECT_EQ(iterations_of(nul), std::vector<int>{7});
+}
+
+TEST(JobFile, ReadTextLineSplitsAtEveryEnd) {
+  TestDir dir;
+  write_file("lines", std::string("a\r\nb\rc\n\rd\0e", 11));
+  FILE* f = std::fopen("lines", "rb");
+  std::vector<std::string> lines;
+  while (char* line = read_text_line(f)) {
+    lines.push_back(line);
+    std::free(line);
+  }
+  std::fclose(f);
+  EXPECT_EQ(lines, (std::vector<std::string>{"a", "b", "c", "", "d", "e"}));
+}
+
+TEST(JobFile, CommentsKeyCaseAndUnknownKeys) {
+  TestDir dir;
+  JobSettings s = read_text(
+      "xrange -2 2 # wide\nBASERES 16\nBaseRes 64#more\nbase res 2\nd 0.5\n"
+      "# D 9\nfoo 1 2\nYPRANGE 0 3 extra words\n");
+  expect_range(s.xrange, -2, 2);
+  EXPECT_EQ(s.baseres, 64);
+  ASSERT_EQ(s.elements.count, 1u);
+  EXPECT_EQ(element_words(s, 0), (std::vector<std::string>{"d", "0.5"}));
+  expect_range(s.yprange, 0, 3);
+}
+
+TEST(JobFile, IterationsAccumulateAndSingleKeysTakeTheLaterLine) {
+  TestDir dir;
+  JobSettings s = read_text("iterations 10 100 1000\nbaseres 4\niterations\nbaseres 8\niterations 2000 x\n");
+  EXPECT_EQ(iterations_of(s), (std::vector<int>{10, 100, 1000, 2000, 0}));
+  EXPECT_EQ(s.baseres, 8);
+}
+
+TEST(JobFile, MissingValuesReadAsZero) {
+  TestDir dir;
+  JobSettings s = read_text("xrange 5\nyrange\nbaseres\nmaxsamples\n");
+  expect_range(s.xrange, 5, 0);
+  expect_range(s.yrange, 0, 0);
+  EXPECT_EQ(s.baseres, 0);
+  EXPECT_EQ(s.maxsamples, 0);
+}
+
+TEST(JobFile, WordsSplitOnlyAtAsciiWhiteSpace) {
+  WordList* w = split_words("\t K\v1e-3\f\xb0x\xff  ");
+  ASSERT_EQ(word_count(w), 3);
+  EXPECT_STREQ(w->words[0], "K");
+  EXPECT_STREQ(w->words[1], "1e-3");
+  EXPECT_STREQ(w->words[2], "\xb0x\xff");
+  EXPECT_STREQ(word_at(w, 3), "");
+  free_words(w);
+}
+
+TEST(JobFile, ColourLevelsGrowWithTheNumberOfTurnCounts) {
+  EXPECT_EQ(colour_levels_for(1), 3);
+  EXPECT_EQ(colour_levels_for(26), 3);
+  EXPECT_EQ(colour_levels_for(27), 4);
+  EXPECT_EQ(colour_levels_for(63), 4);
+  EXPECT_EQ(colour_levels_for(64), 5);
+  EXPECT_EQ(colour_levels_for(124), 5);
+  TestDir dir;
+  std::string line = "iterations";
+  for (int k = 1; k <= 26; k++) line += " " + std::to_string(k);
+  EXPECT_EQ(read_text(line).colourlevels, 3);
+  EXPECT_EQ(read_text(line + " 27").colourlevels, 4);
+}
