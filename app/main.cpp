@@ -1,13 +1,14 @@
-// Until the window and the sampling loop exist, the program prepares the
-// job: it reads input.txt and writes the generated shader to shadercode.txt.
-#include <cstdio>
+// Program entry: the job is input.txt in the working directory; the
+// command line is not read.
+#include <string>
 
-#include "app/run_state.h"
+#include "app/run.h"
+#include "gfx/graphics_state.h"
 
-int main() {
-  static RunState run;
-  char* source = prepare_job(&run);
-  std::fputs(source, stdout);
-  std::fputs("\n", stdout);
+int main(int argc, char** argv) {
+  graphics.instance = nullptr;
+  std::string command_line;
+  for (int i = 1; i < argc; i++) command_line += std::string(i > 1 ? " " : "") + argv[i];
+  run_job(command_line.c_str());
   return 0;
 }

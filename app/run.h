@@ -1,0 +1,19 @@
+// The program's run: opens the window, prepares the job and takes samples
+// until the user ends it or the job's sample limit is reached.
+#pragma once
+#include "app/run_state.h"
+
+int run_job(const char* command_line);
+
+// One pass of the loop, and its sampling part: draw, read back, count.
+// take_sample returns false when the pass's picture could not be trusted
+// and was not counted (the sample number is then taken again).
+void run_pass(RunState* run);
+bool take_sample(RunState* run);
+
+// Refuses a job the window cannot show: baseres outside 1 to 32.
+void check_job(const JobSettings* settings);
+
+// Status text beside the square, and the font it is drawn with.
+void setup_status_font();
+void draw_status(RunState* run);

@@ -1,0 +1,45 @@
+// The frame around GL drawing: window and context, projection and
+// presentation, message pump, screenshots, errors and shutdown.
+#pragma once
+#include <cstdint>
+#include <string>
+
+// Opens the window with a current GL context and the initial GL state;
+// every failure ends the process through fatal_error.
+int open_graphics(int width, int height, const char* title);
+void init_gl_state(int width, int height);
+
+// Where a window of the given outer size opens for a cursor and desktop.
+struct WindowPlacement {
+  int cursor_x, cursor_y;                     // cursor position
+  int desk_x, desk_y, desk_width, desk_height;  // virtual desktop
+  int width, height;                          // the window's outer size
+};
+void place_window(const WindowPlacement* p, int* x, int* y);
+
+// Window pixels: origin top-left, y down, one unit per pixel.
+void set_pixel_projection(int width, int height);
+void end_frame(uint32_t colour);
+
+int pump_messages();
+
+void take_screenshot();
+void save_screen_bmp(int x, int y, int width, int height, const char* name);
+// Writes bottom-up rows of blue, green, red bytes (tightly packed) as a
+// 24-bit BMP; false when the file cannot be created or written.
+bool write_bmp_file(const char* name, int width, int height, const unsigned char* bgr);
+// Screenshot name for a tick count: "screenshot%05d.bmp" of its 0.3 s slot.
+std::string screenshot_name(uint32_t ticks);
+// Row size of a 24-bit BMP row, padded to four bytes, and the 54-byte
+// little-endian header of a bottom-up picture.
+int32_t bmp_row_size(int32_t width);
+void bmp_header(int32_t width, int32_t height, unsigned char header[54]);
+
+void log_error(const char* message);
+// Logs, shows the message box and ends the process with status 1; detail,
+// when given, goes to the log after the message line.
+[[noreturn]] void fatal_error(const char* message);
+[[noreturn]] void fatal_error_detail(const char* message, const char* detail);
+// Gives back the context and ends the process with status 0 (window closed).
+[[noreturn]] void close_graphics();
+[[noreturn]] void close_graphics_with_status(int status);

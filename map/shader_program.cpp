@@ -1,0 +1,80 @@
+#include "map/shader_program.h"
+
+#include <cstdlib>
+#include <string>
+
+#include "gfx/frame.h"
+#include "gfx/platform.h"
+#include "map/text_util.h"
+
+ShaderApi shader_api;
+
+namespace {
+
+template <typename T>
+bool fetch(T* entry, const char* name) {
+  *entry = reinterpret_cast<T>(platform_gl_proc_address(name));
+  return *entry != nullptr;
+}
+
+bool fetch_all() {
+  ShaderApi& a = shader_api;
+  bool ok = fetch(&a.create_shader, "glCreateShader") & fetch(&a.shader_source, "glShaderSource") &
+            fetch(&a.compile_shader, "glCompileShader") & fetch(&a.create_program, "glCreateProgram") &
+            fetch(&a.attach_shader, "glAttachShader") & fetch(&a.link_program, "glLinkProgram") &
+            fetch(&a.use_program, "glUseProgram") & fetch(&a.get_uniform_location, "glGetUniformLocation") &
+            fetch(&a.uniform1f, "glUniform1f");
+  return ok & fetch(&a.get_shader_iv, "glGetShaderiv") & fetch(&a.get_shader_info_log, "glGetShaderInfoLog") &
+         fetch(&a.get_program_iv, "glGetProgramiv") & fetch(&a.get_program_info_log, "glGetProgramInfoLog");
+}
+
+std::string shader_log(GLuint shader) {
+  GLint length = 0;
+  shader_api.get_shader_iv(shader, GL_INFO_LOG_LENGTH, &length);
+  std::string log(size_t(length > 0 ? length : 1), '\0');
+  shader_api.get_shader_info_log(shader, GLsizei(log.size()), nullptr, &log[0]);
+  return log.c_str();
+}
+
+std::string program_log(GLuint program) {
+  GLint length = 0;
+  shader_api.get_program_iv(program, GL_INFO_LOG_LENGTH, &length);
+  std::string log(size_t(length > 0 ? length : 1), '\0');
+  shader_api.get_program_info_log(program, GLsizei(log.size()), nullptr, &log[0]);
+  return log.c_str();
+}
+
+void fail_build(const std::string& log) {
+  std::string detail = log.empty() || log.back() == '\n' ? log : log + "\n";
+  fatal_error_detail("Shader program failed to build; the source is in shadercode.txt", detail.c_str());
+}
+
+}  // namespace
+
+float parse_gl_version(const char* text) { return static_cast<float>(std::atof(text ? text : "")); }
+
+float gl_version() { return parse_gl_version(reinterpret_cast<const char*>(glGetString(GL_VERSION))); }
+
+void load_shader_api() {
+  if (2.0f > gl_version()) {
+    std::string message = format_text("OpenGL version 2.0 or higher required for shaders; you have version %g",
+                                      static_cast<double>(gl_version()));
+    fatal_error(message.c_str());
+  }
+  if (!fetch_all()) fatal_error("OpenGL shader functions are missing from this context");
+}
+
+GLuint build_shader_program(const char* source) {
+  GLuint shader = shader_api.create_shader(GL_FRAGMENT_SHADER);
+  shader_api.shader_source(shader, 1, &source, nullptr);
+  shader_api.compile_shader(shader);
+  GLint compiled = 0, linked = 0;
+  shader_api.get_shader_iv(shader, GL_COMPILE_STATUS, &compiled);
+  if (!compiled) fail_build(shader_log(shader));
+  GLuint program = shader_api.create_program();
+  shader_api.attach_shader(program, shader);
+  shader_api.link_program(program);
+  shader_api.get_program_iv(program, GL_LINK_STATUS, &linked);
+  if (!linked) fail_build(program_log(program));
+  return program;
+}

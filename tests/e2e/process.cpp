@@ -1,0 +1,110 @@
+#include "process.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+int spawn_program(const std::vector<std::string>& argv, const std::string& output_file) {
+  pid_t pid = fork();
+  if (pid != 0) return pid;
+  int fd = open(output_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  dup2(fd, 1);
+  dup2(fd, 2);
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  execv(args[0], args.data());
+  _exit(127);
+}
+
+int wait_program(int pid, double timeout_seconds) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_seconds);
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > end) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
+}
+
+int shell(const std::string& command) {
+  int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void hold_key(const std::string& key, double seconds) {
+  shell("xdotool keydown " + key);
+  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+  shell("xdotool keyup " + key);
+}
+
+namespace {
+
+Window find_class(Display* d, Window w, const char* name) {
+  XClassHint hint;
+  if (XGetClassHint(d, w, &hint)) {
+    bool match = hint.res_class && std::strcmp(hint.res_class, name) == 0;
+    XFree(hint.res_name);
+    XFree(hint.res_class);
+    if (match) return w;
+  }
+  Window root, parent, *children = nullptr;
+  unsigned count = 0;
+  Window found = 0;
+  if (XQueryTree(d, w, &root, &parent, &children, &count))
+    for (unsigned i = 0; i < count && !found; i++) found = find_class(d, children[i], name);
+  if (children) XFree(children);
+  return found;
+}
+
+Window program_window(Display* d) {
+  Window w = find_class(d, DefaultRootWindow(d), "OpenGL WinClass");
+  if (!w) return 0;
+  XWindowAttributes a;
+  return XGetWindowAttributes(d, w, &a) && a.map_state == IsViewable ? w : 0;
+}
+
+}  // namespace
+
+bool wait_for_window(double timeout_seconds) {
+  Display* d = XOpenDisplay(nullptr);
+  if (!d) return false;
+  auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_seconds);
+  bool found = false;
+  while (!(found = program_window(d) != 0) && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  XCloseDisplay(d);
+  return found;
+}
+
+bool close_window() {
+  Display* d = XOpenDisplay(nullptr);
+  if (!d) return false;
+  Window w = program_window(d);
+  if (w) {
+    XEvent e;
+    std::memset(&e, 0, sizeof e);
+    e.xclient.type = ClientMessage;
+    e.xclient.window = w;
+    e.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
+    e.xclient.format = 32;
+    e.xclient.data.l[0] = long(XInternAtom(d, "WM_DELETE_WINDOW", False));
+    e.xclient.data.l[1] = CurrentTime;
+    XSendEvent(d, w, False, NoEventMask, &e);
+    XFlush(d);
+  }
+  XCloseDisplay(d);
+  return w != 0;
+}

@@ -1,0 +1,20 @@
+// Starting the real program (and X tools) from end-to-end tests.
+#pragma once
+#include <string>
+#include <vector>
+
+// Starts a program in the current directory with stdout and stderr going to
+// the given file; returns its process id.
+int spawn_program(const std::vector<std::string>& argv, const std::string& output_file);
+// Waits up to timeout seconds; returns the exit status, or -1 after killing
+// a program that did not end in time (-2 when it died of a signal).
+int wait_program(int pid, double timeout_seconds);
+// Runs a shell command with the test's DISPLAY; returns its exit status.
+int shell(const std::string& command);
+// Holds a key down for a moment with XTest, as a person would, then
+// releases it; a quick tap could fall between two keyboard reads.
+void hold_key(const std::string& key, double seconds = 0.3);
+// Waits until a window of the program's class is mapped.
+bool wait_for_window(double timeout_seconds);
+// Asks the program's window to close, as a window manager's close box does.
+bool close_window();
