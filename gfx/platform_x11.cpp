@@ -615,4 +615,196 @@ void* platform_gl_proc_address(const char* name) {
   return reinterpret_cast<void*>(glXGetProcAddressARB(reinterpret_cast<const GLubyte*>(name)));
 }
 
+// --- message box ---
+
+namespace {
+
+const int kBoxMargin = 16;     // space around the text and the button, pixels
+const int kButtonWidth = 80;   // size of the OK button, pixels
+const int kButtonHeight = 26;
+const int kMaxBoxLines = 64;   // lines shown; a longer message is cut (stderr has it whole)
+
+struct BoxLine {
+  const char* text;  // start of the line inside the message
+  int length;        // bytes up to the line break, a trailing carriage return left out
+};
+
+struct BoxState {
+  Display* display;             // the box's own connection, independent of the frame's window
+  Window window;                // the box
+  GC gc;                        // graphics context for text and button
+  XFontStruct* font;            // core font "fixed"; null when none could be loaded
+  Atom wm_delete_window;        // request sent by the box's close button
+  BoxLine lines[kMaxBoxLines];  // the message split at its line breaks
+  int line_count;               // lines in use
+  int line_height;              // pixels from one baseline to the next
+  int ascent;                   // pixels from the top of a line to its baseline
+  int width;                    // size of the box, pixels
+  int height;
+  int button_x;                 // top-left corner of the OK button
+  int button_y;
+  bool armed;                   // button 1 went down on OK and has not come up yet
+};
+
+void split_lines(BoxState* box, const char* text) {
+  box->line_count = 0;
+  while (box->line_count < kMaxBoxLines) {
+    const char* end = std::strchr(text, '\n');
+    int length = end ? static_cast<int>(end - text) : static_cast<int>(std::strlen(text));
+    if (length > 0 && text[length - 1] == '\r') length--;
+    box->lines[box->line_count++] = {text, length};
+    if (!end) return;
+    text = end + 1;
+  }
+}
+
+// NOTE: without a font the GC's default server font still draws; its cell
+// is guessed as that of "fixed", 6 by 13 pixels.
+int text_width(const BoxState* box, const char* text, int length) {
+  return box->font ? XTextWidth(box->font, text, length) : 6 * length;
+}
+
+void layout_box(BoxState* box) {
+  box->ascent = box->font ? box->font->ascent : 10;
+  box->line_height = box->font ? box->font->ascent + box->font->descent : 13;
+  int widest = 0;
+  for (int i = 0; i < box->line_count; i++) {
+    int width = text_width(box, box->lines[i].text, box->lines[i].length);
+    if (width > widest) widest = width;
+  }
+  int screen_width = DisplayWidth(box->display, DefaultScreen(box->display));
+  box->width = widest + 2 * kBoxMargin;
+  if (box->width < 240) box->width = 240;
+  if (box->width > screen_width - 40 && screen_width > 280) box->width = screen_width - 40;
+  box->button_x = (box->width - kButtonWidth) / 2;
+  box->button_y = kBoxMargin + box->line_count * box->line_height + kBoxMargin;
+  box->height = box->button_y + kButtonHeight + kBoxMargin;
+}
+
+// A fixed-size dialog in the middle of the screen; the names make it
+// findable by its caption (WM_NAME and _NET_WM_NAME).
+void set_box_properties(BoxState* box, int x, int y, const char* caption) {
+  Display* d = box->display;
+  set_names(d, box->window, caption, "Veldspan");
+  XSizeHints* hints = XAllocSizeHints();
+  if (hints) {
+    hints->flags = USPosition | PPosition | PMinSize | PMaxSize;
+    hints->x = x;
+    hints->y = y;
+    hints->min_width = hints->max_width = box->width;
+    hints->min_height = hints->max_height = box->height;
+    XSetWMNormalHints(d, box->window, hints);
+    XFree(hints);
+  }
+  Atom type = XInternAtom(d, "_NET_WM_WINDOW_TYPE", False);
+  Atom dialog = XInternAtom(d, "_NET_WM_WINDOW_TYPE_DIALOG", False);
+  XChangeProperty(d, box->window, type, XA_ATOM, 32, PropModeReplace, reinterpret_cast<unsigned char*>(&dialog), 1);
+  box->wm_delete_window = XInternAtom(d, "WM_DELETE_WINDOW", False);
+  XSetWMProtocols(d, box->window, &box->wm_delete_window, 1);
+}
+
+void create_box_window(BoxState* box, const char* caption) {
+  Display* d = box->display;
+  int screen = DefaultScreen(d);
+  int x = (DisplayWidth(d, screen) - box->width) / 2, y = (DisplayHeight(d, screen) - box->height) / 2;
+  box->window = XCreateSimpleWindow(d, RootWindow(d, screen), x, y, static_cast<unsigned>(box->width),
+                                    static_cast<unsigned>(box->height), 1, BlackPixel(d, screen),
+                                    WhitePixel(d, screen));
+  XSelectInput(d, box->window,
+               ExposureMask | KeyPressMask | ButtonPressMask | ButtonReleaseMask | StructureNotifyMask);
+  set_box_properties(box, x, y, caption);
+  box->gc = XCreateGC(d, box->window, 0, nullptr);
+  XSetForeground(d, box->gc, BlackPixel(d, screen));
+  if (box->font) XSetFont(d, box->gc, box->font->fid);
+}
+
+void draw_box(const BoxState* box) {
+  Display* d = box->display;
+  XClearWindow(d, box->window);
+  for (int i = 0; i < box->line_count; i++)
+    XDrawString(d, box->window, box->gc, kBoxMargin, kBoxMargin + i * box->line_height + box->ascent,
+                box->lines[i].text, box->lines[i].length);
+  XDrawRectangle(d, box->window, box->gc, box->button_x, box->button_y, kButtonWidth, kButtonHeight);
+  int text_x = box->button_x + (kButtonWidth - text_width(box, "OK", 2)) / 2;
+  int text_y = box->button_y + (kButtonHeight - box->line_height) / 2 + box->ascent;
+  XDrawString(d, box->window, box->gc, text_x, text_y, "OK", 2);
+}
+
+bool over_button(const BoxState* box, int x, int y) {
+  return x >= box->button_x && x < box->button_x + kButtonWidth && y >= box->button_y &&
+         y < box->button_y + kButtonHeight;
+}
+
+bool dismissing_key(XKeyEvent* e) {
+  KeySym sym = XLookupKeysym(e, 0);
+  return sym == XK_Return || sym == XK_KP_Enter || sym == XK_Escape || sym == XK_space;
+}
+
+// Handles one event of the box; true when it dismisses the box.
+bool box_event_ends(BoxState* box, XEvent* event) {
+  switch (event->type) {
+    case Expose:
+      if (event->xexpose.count == 0) draw_box(box);
+      return false;
+    case KeyPress: return dismissing_key(&event->xkey);
+    case ButtonPress:
+      box->armed = event->xbutton.button == Button1 && over_button(box, event->xbutton.x, event->xbutton.y);
+      return false;
+    case ButtonRelease:
+      if (event->xbutton.button != Button1) return false;
+      return box->armed && over_button(box, event->xbutton.x, event->xbutton.y);
+    case ClientMessage:
+      return event->xclient.format == 32 && static_cast<Atom>(event->xclient.data.l[0]) == box->wm_delete_window;
+    case DestroyNotify:  // someone else closed it
+      box->window = 0;
+      return true;
+    default: return false;
+  }
+}
+
+// NOTE: the focus is asked for, not demanded: a window manager may refuse
+// it (BadMatch while it reparents), and the box still takes Return while
+// the pointer is over it.
+void show_box(BoxState* box) {
+  XMapRaised(box->display, box->window);
+  XEvent event;
+  if (!wait_for_event(box->display, box->window, MapNotify, &event, 5000)) return;
+  begin_error_trap();
+  XSetInputFocus(box->display, box->window, RevertToParent, CurrentTime);
+  end_error_trap(box->display);
+}
+
+void run_box(BoxState* box) {
+  for (;;) {
+    XEvent event;
+    XNextEvent(box->display, &event);
+    if (box_event_ends(box, &event)) return;
+  }
+}
+
+}  // namespace
+
+// NOTE: the text goes to stderr first, whatever follows: without a display
+// it is the only trace, and a box on a screen nobody watches must not be
+// the only one either.
+void platform_message_box(const char* text, const char* caption) {
+  if (!text) text = "";
+  if (!caption) caption = "";
+  std::fprintf(stderr, "%s: %s\n", caption, text);
+  std::fflush(stderr);
+  BoxState box = {};
+  box.display = open_connection();
+  if (!box.display) return;
+  box.font = XLoadQueryFont(box.display, "fixed");
+  split_lines(&box, text);
+  layout_box(&box);
+  create_box_window(&box, caption);
+  show_box(&box);
+  run_box(&box);
+  if (box.font) XFreeFont(box.display, box.font);
+  XFreeGC(box.display, box.gc);
+  if (box.window) XDestroyWindow(box.display, box.window);
+  XCloseDisplay(box.display);
+}
+
 intptr_t platform_default_message(void*, uint32_t, uintptr_t, intptr_t) { return 0; }
