@@ -644,6 +644,7 @@ struct BoxState {
   int button_x;                 // top-left corner of the OK button
   int button_y;
   bool armed;                   // button 1 went down on OK and has not come up yet
+  KeySym key_armed;             // dismissing key pressed in the box and not released yet; 0 for none
 };
 
 void split_lines(BoxState* box, const char* text) {
@@ -711,7 +712,8 @@ void create_box_window(BoxState* box, const char* caption) {
                                     static_cast<unsigned>(box->height), 1, BlackPixel(d, screen),
                                     WhitePixel(d, screen));
   XSelectInput(d, box->window,
-               ExposureMask | KeyPressMask | ButtonPressMask | ButtonReleaseMask | StructureNotifyMask);
+               ExposureMask | KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask |
+                   StructureNotifyMask);
   set_box_properties(box, x, y, caption);
   box->gc = XCreateGC(d, box->window, 0, nullptr);
   XSetForeground(d, box->gc, BlackPixel(d, screen));
@@ -735,9 +737,21 @@ bool over_button(const BoxState* box, int x, int y) {
          y < box->button_y + kButtonHeight;
 }
 
-bool dismissing_key(XKeyEvent* e) {
-  KeySym sym = XLookupKeysym(e, 0);
+bool is_dismissing_key(KeySym sym) {
   return sym == XK_Return || sym == XK_KP_Enter || sym == XK_Escape || sym == XK_space;
+}
+
+// NOTE: a key dismisses on its release, and only when its press came to the
+// box too. The Return that started the program, still held when the box
+// appears, then cannot close it unread; and a client that sends press and
+// release does not find the box gone in between.
+bool key_ends(BoxState* box, XKeyEvent* e) {
+  KeySym sym = XLookupKeysym(e, 0);
+  if (e->type == KeyPress) {
+    box->key_armed = is_dismissing_key(sym) ? sym : 0;
+    return false;
+  }
+  return box->key_armed && sym == box->key_armed;
 }
 
 // Handles one event of the box; true when it dismisses the box.
@@ -746,7 +760,8 @@ bool box_event_ends(BoxState* box, XEvent* event) {
     case Expose:
       if (event->xexpose.count == 0) draw_box(box);
       return false;
-    case KeyPress: return dismissing_key(&event->xkey);
+    case KeyPress:
+    case KeyRelease: return key_ends(box, &event->xkey);
     case ButtonPress:
       box->armed = event->xbutton.button == Button1 && over_button(box, event->xbutton.x, event->xbutton.y);
       return false;
