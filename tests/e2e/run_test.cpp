@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "app/reference_tracker.h"
 #include "app/schedule.h"
@@ -138,11 +140,11 @@ TEST(EndToEnd, WorkedExampleWritesTwoBlocksThatAgreeWithTheReference) {
   EXPECT_EQ(csv.back(), '\n');
 }
 
-TEST(EndToEnd, LongLivedRingAgreesWithTheReferencePixelForPixel) {
+TEST(EndToEnd, LongLivedRingAgreesWithTheReference) {
   TestDir dir;
   write_file("input.txt",
-             "baseres 16\niterations 10 100 1000\nxrange -0.6 0.6\nxprange -0.6 0.6\nyrange -0.6 0.6\n"
-             "yprange -0.6 0.6\nxcollimator -1 1\nycollimator -1 1\nD 0.5\nK 1.2 0 0.5\nD 0.5\nK -1.1 0.3 0 -0.4\n"
+             "baseres 16\niterations 10 100 1000\nxrange -0.5 0.5\nxprange -0.5 0.5\nyrange -0.5 0.5\n"
+             "yprange -0.5 0.5\nxcollimator -1 1\nycollimator -1 1\nD 0.5\nK 1.2 0.2\nD 0.5\nK -1.2 0 0.5\n"
              "maxsamples 1\n");
   ASSERT_EQ(run_program(), 0) << read_file("program.log");
   JobSettings s = read_job_file("input.txt");
@@ -151,7 +153,7 @@ TEST(EndToEnd, LongLivedRingAgreesWithTheReferencePixelForPixel) {
   std::vector<double> program = mean_column(blocks[0]), reference = reference_rows(&s, 1);
   double pixels = 65536, v0 = particle_volume(&s);
   for (size_t r = 0; r < reference.size(); r++) {
-    RecordProperty("row" + std::to_string(r), std::to_string(program[r] / v0) + " vs " + std::to_string(reference[r]));
+    std::printf("row %zu: program %.0f, reference %.0f pixels\n", r, program[r] / v0, reference[r]);
     EXPECT_LE(std::fabs(program[r] / v0 - reference[r]), pixels * 1e-3) << "row " << r;
   }
   EXPECT_GT(reference[3], pixels / 2);  // most particles do survive 1000 turns
@@ -220,7 +222,9 @@ TEST(EndToEnd, FatalPathsLogShowTheBoxAndExitWithStatusOne) {
     std::smatch m;
     ASSERT_TRUE(std::regex_match(log[0], m, kLogLine)) << log[0];
     EXPECT_EQ(m[1], c.message);
-    if (std::string(c.job).find("nan") != std::string::npos) EXPECT_GE(log.size(), 2u) << "the compiler's log follows";
+    if (std::string(c.job).find("nan") != std::string::npos) {
+      EXPECT_GE(log.size(), 2u) << "the compiler's log follows";
+    }
     EXPECT_NE(read_file("program.log").find(c.message), std::string::npos) << "the message reaches stderr too";
   }
 }

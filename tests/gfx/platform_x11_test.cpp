@@ -22,8 +22,6 @@
 #include "gfx/platform.h"
 #include "xvfb.h"
 
-GraphicsState graphics = {};
-
 namespace {
 struct Message {
   uint32_t message;
