@@ -77,12 +77,14 @@ int on_x_error(Display* display, XErrorEvent* error) {
 
 // NOTE: Xlib calls this when the connection to the server is lost (the
 // server ended, the session was closed) and ends the process itself if it
-// returns. Nothing can be drawn or read any more, so the program ends the
-// way closing its window ends it: exit status 0. _Exit skips the atexit
-// handlers, which could talk to the dead connection again.
+// returns. Nothing can be drawn or read any more. The run did not finish,
+// so the process ends with status 1, as after a fatal error: a script must
+// not take a run cut off by a dying display for a finished one. _Exit skips
+// the atexit handlers, which could talk to the dead connection again.
 int on_x_io_error(Display*) {
+  std::fputs("The connection to the X display was lost; the run ends here\n", stderr);
   std::fflush(nullptr);
-  std::_Exit(0);
+  std::_Exit(1);
 }
 
 Display* open_connection() {

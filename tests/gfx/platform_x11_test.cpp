@@ -184,8 +184,8 @@ TEST(PlatformMessageBox, ShowsByCaptionTakesFocusAndReturnDismissesIt) {
             box_in_child("Can't Create A GL Rendering Context.\nSecond line.", true, press_return));
 }
 
-// A lost server connection ends the program as closing its window does.
-TEST(PlatformServerLoss, EndsProcessWithStatusZero) {
+// A lost server connection ends the run as a failure: the run did not finish.
+TEST(PlatformServerLoss, EndsProcessWithStatusOne) {
   if (!server_up) GTEST_SKIP() << "Xvfb is not installed";
   XvfbServer doomed;
   ASSERT_TRUE(xvfb_start(&doomed));
@@ -202,7 +202,7 @@ TEST(PlatformServerLoss, EndsProcessWithStatusZero) {
   EXPECT_TRUE(poll(&ready, 1, 5000) == 1 && read(fds[0], &created, 1) == 1 && created == '1');
   xvfb_stop(&doomed);
   setenv("DISPLAY", server.display.c_str(), 1);
-  EXPECT_EQ(0, wait_child(pid));
+  EXPECT_EQ(1, wait_child(pid));
 }
 
 // --- the frame's window: created once, shared by the tests below ---
