@@ -17,3 +17,6 @@ void check_job(const JobSettings* settings);
 // Status text beside the square, and the font it is drawn with.
 void setup_status_font();
 void draw_status(RunState* run);
+// The two status blocks: program, GL error and rates; sample progress.
+std::string status_rates_text(const RunState* run, unsigned error);
+std::string status_progress_text(const RunState* run);

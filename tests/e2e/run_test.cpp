@@ -193,6 +193,56 @@ TEST(EndToEnd, ScreenshotPerPressAndQuitWithStatusZero) {
     EXPECT_EQ(blocks[k].header, std::to_string(4 * (k + 1)) + (checkpoint_irregular(int(k) + 1) ? "^4 irregular grid" : "^4 grid"));
 }
 
+// Rows of the strip right of the square that hold any lit pixel.
+std::vector<int> lit_rows(const std::string& bmp, int from_x) {
+  std::vector<int> rows;
+  for (int y = 0; y < 1024; y++)
+    for (int x = from_x; x < 1280; x++) {
+      std::vector<int> p = bmp_pixel(bmp, x, y);
+      if (p[0] + p[1] + p[2] > 0) {
+        rows.push_back(y);
+        break;
+      }
+    }
+  return rows;
+}
+
+TEST(EndToEnd, StatusTextStandsInTheStripBesideAnUnchangedSquare) {
+  TestDir dir;
+  write_file("input.txt", "baseres 32\niterations 10 100\nxcollimator 2 3\nycollimator 2 3\n");
+  write_file("font.dat", read_file(VELDSPAN_SOURCE_DIR "/examples/font.dat"));
+  int pid = spawn_program({VELDSPAN_PROGRAM}, "program.log");
+  ASSERT_TRUE(wait_for_window(30));
+  hold_key("s", 0.5);
+  hold_key("q", 0.5);
+  ASSERT_EQ(wait_program(pid, 30), 0) << read_file("program.log");
+  std::vector<std::string> names = screenshots();
+  ASSERT_EQ(names.size(), 1u);
+  std::string bmp = read_file(names[0]);
+  ASSERT_EQ(bmp.size(), 3932214u);
+  std::vector<int> blue = bmp_pixel(bmp, 0, 0);
+  EXPECT_NEAR(blue[0], 127.5, 1);
+  int changed = 0;
+  for (int y = 0; y < 1024; y += 3)
+    for (int x = 0; x < 1024; x += 3) changed += bmp_pixel(bmp, x, y) != blue;
+  EXPECT_EQ(changed, 0) << "square pixels differ from level 1";
+  // Three lines from y = 0, two from y = 5 line heights: the bundled font's
+  // cells are 10 pixels high and a new line moves down 11.
+  std::vector<int> rows = lit_rows(bmp, 1024), top, second;
+  for (int y : rows) (y < 40 ? top : second).push_back(y);
+  ASSERT_FALSE(top.empty());
+  ASSERT_FALSE(second.empty());
+  EXPECT_LT(top.front(), 5);
+  EXPECT_LT(top.back(), 33);
+  EXPECT_GE(second.front(), 50);
+  EXPECT_LT(second.front(), 55);
+  EXPECT_LT(second.back(), 72);
+  int white = 0;
+  for (int y : rows)
+    for (int x = 1024; x < 1280; x++) white += bmp_pixel(bmp, x, y) == std::vector<int>{255, 255, 255};
+  EXPECT_GT(white, 100) << "the text is white";
+}
+
 TEST(EndToEnd, ClosingTheWindowEndsWithStatusZeroAndNoLog) {
   TestDir dir;
   write_file("input.txt", kAllLostJob);

@@ -1,0 +1,135 @@
+#include "text/font_file.h"
+
+#include <GL/gl.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "map/text_util.h"
+#include "text/glyph_atlas.h"
+
+uint8_t* read_whole_file(const char* path, size_t* length) {
+  std::FILE* f = std::fopen(path, "rb");
+  if (!f) return nullptr;
+  long size = std::fseek(f, 0, SEEK_END) == 0 ? std::ftell(f) : -1;
+  std::rewind(f);
+  uint8_t* buffer = size > 0 ? static_cast<uint8_t*>(std::malloc(size_t(size))) : nullptr;
+  size_t got = buffer ? std::fread(buffer, 1, size_t(size), f) : 0;
+  std::fclose(f);
+  if (got == 0) {
+    std::free(buffer);
+    return nullptr;
+  }
+  *length = got;
+  return buffer;
+}
+
+uint8_t tallest_glyph(const uint8_t* bytes, size_t length) {
+  uint32_t tallest = 1;
+  size_t offset = 0;
+  GlyphRecord r;
+  for (int g = 0; g < GLYPH_SLOTS && next_glyph_record(bytes, length, &offset, &r); g++) {
+    if (r.height > tallest) tallest = r.height;
+  }
+  return uint8_t(tallest);
+}
+
+void compute_glyph_metrics(GlyphFont* font) {
+  uint32_t widest = 0;
+  for (int g = 0; g < GLYPH_SLOTS; g++) {
+    if (font->glyph_width[g] > widest) widest = font->glyph_width[g];
+  }
+  font->max_width = uint8_t(widest);
+  font->reference_width = uint8_t(font->glyph_width['C'] + 1);
+}
+
+void compute_font_metrics(GlyphFont* font) {
+  compute_glyph_metrics(font);
+  GLint w = 0, h = 0;
+  glBindTexture(GL_TEXTURE_2D, font->texture);
+  glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &w);
+  glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &h);
+  font->atlas_width = uint32_t(w);
+  font->atlas_height = uint32_t(h);
+}
+
+namespace {
+
+GlyphFont* new_font(const char* name) {
+  GlyphFont* font = static_cast<GlyphFont*>(std::calloc(1, sizeof(GlyphFont)));
+  string_set(&font->name, name);
+  font->style = DEFAULT_STYLE;
+  font->style.base = font;
+  font->style.own_glyphs = GLYPH_SLOTS;
+  return font;
+}
+
+void select_if_none_current(GlyphFont* font) {
+  if (!current_font) select_font(font);
+}
+
+}  // namespace
+
+int load_font_data(const uint8_t* bytes, size_t length, const char* name) {
+  GlyphFont* font = new_font(name);
+  font->max_height = tallest_glyph(bytes, length);
+  if (!build_glyph_atlas(font, bytes, length)) {
+    std::free(font->name);
+    std::free(font);
+    select_if_none_current(make_blank_font(name));
+    return 0;
+  }
+  compute_font_metrics(font);
+  register_font(font);
+  select_if_none_current(font);
+  return 1;
+}
+
+int load_font_file(const char* path, const char* name) {
+  size_t length = 0;
+  uint8_t* bytes = read_whole_file(path, &length);
+  if (bytes) {
+    int built = load_font_data(bytes, length, name);
+    std::free(bytes);
+    return built;
+  }
+  select_if_none_current(make_blank_font(name));
+  return 0;
+}
+
+namespace {
+
+// NOTE: deleting a font moves the last registry entry into its slot, so the
+// registry is walked from the end, where every entry has been looked at.
+void delete_fonts_named(const char* name) {
+  for (uint32_t i = registered_font_count(); i-- > 0;) {
+    if (i < registered_font_count() && ascii_equal_nocase(fonts[i]->name, name)) delete_font(fonts[i]);
+  }
+}
+
+void make_blank_texture(GlyphFont* font) {
+  const uint8_t texel[3] = {1, 1, 1};
+  GLuint name = 0;
+  glGenTextures(1, &name);
+  font->texture = name;
+  glBindTexture(GL_TEXTURE_2D, name);
+  glTexEnvf(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+  glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
+  glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+  glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, 1, 1, 0, GL_RGB, GL_UNSIGNED_BYTE, texel);
+}
+
+}  // namespace
+
+GlyphFont* make_blank_font(const char* name) {
+  ensure_registry();
+  delete_fonts_named(name);
+  GlyphFont* font = new_font(name);
+  register_font(font);
+  make_blank_texture(font);
+  font->atlas_width = 1;
+  for (int g = 0; g < GLYPH_SLOTS; g++) font->glyph_width[g] = 1;
+  font->max_height = 1;
+  compute_font_metrics(font);
+  return font;
+}
