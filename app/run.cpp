@@ -77,15 +77,22 @@ void check_job(const JobSettings* settings) {
   if (b < 1 || b > 32) fatal_error(format_text("baseres %d is out of range; it must be 1 to 32", b).c_str());
 }
 
-bool take_sample(RunState* run) {
+void draw_sample(RunState* run) {
   shader_api.use_program(run->program);
   run->samples += 1;
   set_jitter(run);
   draw_square(run->side);
+}
+
+void finish_sample(RunState*) {
   glFinish();
   shader_api.use_program(0);
+}
+
+void read_sample(RunState* run) { read_square(run); }
+
+bool count_sample(RunState* run) {
   const char* reason = unreadable_reason(run);
-  read_square(run);
   int64_t out_of_range = count_levels(run);
   if (!reason && out_of_range) reason = "pixels hold colours that are no loss class";
   if (reason) {
@@ -98,6 +105,13 @@ bool take_sample(RunState* run) {
     run->next_checkpoint += 1;
   }
   return true;
+}
+
+bool take_sample(RunState* run) {
+  draw_sample(run);
+  finish_sample(run);
+  read_sample(run);
+  return count_sample(run);
 }
 
 void run_pass(RunState* run) {

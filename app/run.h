@@ -10,6 +10,13 @@ int run_job(const char* command_line);
 // and was not counted (the sample number is then taken again).
 void run_pass(RunState* run);
 bool take_sample(RunState* run);
+// The stages of take_sample, in order, for timing them one by one: the
+// draw is issued; finishing waits for the tracking; the square is read
+// back; the count adds a valid sample and writes a block when one is due.
+void draw_sample(RunState* run);
+void finish_sample(RunState* run);
+void read_sample(RunState* run);
+bool count_sample(RunState* run);
 
 // Refuses a job the window cannot show: baseres outside 1 to 32.
 void check_job(const JobSettings* settings);
