@@ -28,19 +28,13 @@ bool fetch_all() {
          fetch(&a.get_program_iv, "glGetProgramiv") & fetch(&a.get_program_info_log, "glGetProgramInfoLog");
 }
 
-std::string shader_log(GLuint shader) {
+// The compiler's or linker's messages; shaders and programs have the same
+// pair of query functions.
+std::string info_log(GLuint object, PFNGLGETSHADERIVPROC get_iv, PFNGLGETSHADERINFOLOGPROC get_log) {
   GLint length = 0;
-  shader_api.get_shader_iv(shader, GL_INFO_LOG_LENGTH, &length);
+  get_iv(object, GL_INFO_LOG_LENGTH, &length);
   std::string log(size_t(length > 0 ? length : 1), '\0');
-  shader_api.get_shader_info_log(shader, GLsizei(log.size()), nullptr, &log[0]);
-  return log.c_str();
-}
-
-std::string program_log(GLuint program) {
-  GLint length = 0;
-  shader_api.get_program_iv(program, GL_INFO_LOG_LENGTH, &length);
-  std::string log(size_t(length > 0 ? length : 1), '\0');
-  shader_api.get_program_info_log(program, GLsizei(log.size()), nullptr, &log[0]);
+  get_log(object, GLsizei(log.size()), nullptr, &log[0]);
   return log.c_str();
 }
 
@@ -70,11 +64,11 @@ GLuint build_shader_program(const char* source) {
   shader_api.compile_shader(shader);
   GLint compiled = 0, linked = 0;
   shader_api.get_shader_iv(shader, GL_COMPILE_STATUS, &compiled);
-  if (!compiled) fail_build(shader_log(shader));
+  if (!compiled) fail_build(info_log(shader, shader_api.get_shader_iv, shader_api.get_shader_info_log));
   GLuint program = shader_api.create_program();
   shader_api.attach_shader(program, shader);
   shader_api.link_program(program);
   shader_api.get_program_iv(program, GL_LINK_STATUS, &linked);
-  if (!linked) fail_build(program_log(program));
+  if (!linked) fail_build(info_log(program, shader_api.get_program_iv, shader_api.get_program_info_log));
   return program;
 }

@@ -1,6 +1,6 @@
 #include "text/font_file.h"
 
-#include <GL/gl.h>
+#include "gfx/gl.h"
 
 #include <cstdio>
 #include <cstdlib>

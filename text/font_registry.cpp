@@ -1,6 +1,6 @@
 #include "text/font_registry.h"
 
-#include <GL/gl.h>
+#include "gfx/gl.h"
 
 #include <cmath>
 #include <cstdlib>

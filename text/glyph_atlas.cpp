@@ -1,7 +1,7 @@
 #include "text/glyph_atlas.h"
 
-#include <GL/gl.h>
-#include <GL/glu.h>
+#include "gfx/gl.h"
+#include <GL/glu.h>  // after gfx/gl.h, which brings windows.h where GLU needs it
 
 #include <algorithm>
 #include <cmath>

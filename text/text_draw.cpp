@@ -1,6 +1,6 @@
 #include "text/text_draw.h"
 
-#include <GL/gl.h>
+#include "gfx/gl.h"
 
 #include <cmath>
 #include <cstring>
