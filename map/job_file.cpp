@@ -15,8 +15,12 @@ bool is_blank(unsigned char c) {
 
 bool ends_line(int c) { return c == '\n' || c == '\r' || c == 0 || c == EOF; }
 
+// NOTE: numbers are read with strtod(text, nullptr), which is what C
+// defines atof to be. Windows' C runtime has an atof of its own that reads
+// "nan", "inf" and hexadecimal numbers as 0, so a job would mean another
+// map there; strtod is the C99 reader on both platforms.
 Range range_from(const WordList* w) {
-  return Range{std::atof(word_at(w, 1)), std::atof(word_at(w, 2))};
+  return Range{std::strtod(word_at(w, 1), nullptr), std::strtod(word_at(w, 2), nullptr)};
 }
 
 Range* range_field(JobSettings* s, const char* key) {

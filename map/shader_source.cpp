@@ -41,11 +41,12 @@ std::string loop_head(const JobSettings* s) {
   return t + ";i++)\n\t{\n";
 }
 
-// Strengths s_j = k_j / j! for j = 1 .. count-1; index 0 is unused.
+// Strengths s_j = k_j / j! for j = 1 .. count-1; index 0 is unused. Numbers
+// are read with strtod (C's atof), as the job file reader reads them.
 CountedDoubles kick_strengths(const WordList* w) {
   CountedDoubles s = counted_doubles_alloc(w->count);
   s[0] = 0;
-  for (int j = w->count - 1; j >= 1; j--) s[j] = std::atof(w->words[j]) / factorial(j);
+  for (int j = w->count - 1; j >= 1; j--) s[j] = std::strtod(w->words[j], nullptr) / factorial(j);
   return s;
 }
 
@@ -77,7 +78,7 @@ std::string recurrence_kick(const CountedDoubles s) {
 
 std::string element_block(const WordList* w, bool recurrence) {
   if (ascii_equal_nocase(w->words[0], "D")) {
-    double length = std::atof(word_at(w, 1));
+    double length = std::strtod(word_at(w, 1), nullptr);
     return format_text("\t\tx+=%.9lg*xp; y+=%.9lg*yp;\n", length, length);
   }
   if (!ascii_equal_nocase(w->words[0], "K")) return std::string();

@@ -1,0 +1,277 @@
+#!/usr/bin/env bash
+# End-to-end tests of the Windows program: the real veldspan.exe under Wine
+# on a private Xvfb (Mesa's software OpenGL behind Wine's WGL), in
+# temporary job directories, judged by its exit status and the files it
+# writes, and against the Linux program on the same jobs.
+#
+#   tests/windows/run_wine_tests.sh WINDOWS_BUILD_DIR LINUX_BUILD_DIR
+#
+# Needs wine (64-bit), Xvfb and xdotool. The Wine prefix lives in
+# WINDOWS_BUILD_DIR/wineprefix and is made on the first run. Ends with the
+# line "N passed, N failed"; the exit status is 1 when anything failed.
+set -uo pipefail
+
+if [ $# -ne 2 ]; then
+  echo "usage: $0 WINDOWS_BUILD_DIR LINUX_BUILD_DIR" >&2
+  exit 2
+fi
+win_build=$(realpath "$1")
+linux_build=$(realpath "$2")
+exe=$win_build/veldspan.exe
+linux_exe=$linux_build/veldspan
+for f in "$exe" "$linux_exe"; do
+  [ -f "$f" ] || { echo "$f is missing: build it first" >&2; exit 2; }
+done
+
+export WINEPREFIX=$win_build/wineprefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+readonly WORKED_JOB='baseres 4
+iterations 10 100
+xcollimator -0.5 0.5
+ycollimator -0.5 0.5
+D 1
+K 0.5 0 -2
+'
+# Every particle starts outside the collimators: the whole square has the
+# colour of loss class 1, (0, 0, 0.5); the job runs until it is ended.
+readonly ALL_LOST_JOB='baseres 4
+iterations 10 100
+xcollimator 2 3
+ycollimator 2 3
+'
+readonly STAMP='[0-9]{4}-[A-Za-z]{3}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}'
+
+passed=0
+failed=0
+xvfb_pid=""
+
+# --- reporting ---
+
+check() {  # check DESCRIPTION COMMAND...: one named expectation
+  local what=$1
+  shift
+  if "$@"; then
+    passed=$((passed + 1))
+    return 0
+  fi
+  failed=$((failed + 1))
+  echo "FAILED: $what" >&2
+  return 1
+}
+
+show_log() {  # what the program wrote to stdout and stderr, after a failure
+  echo "--- $1 ---" >&2
+  cat "$1" >&2 2>/dev/null || true
+}
+
+# --- the X server and the Wine prefix ---
+
+start_xvfb() {
+  exec 3< <(Xvfb -displayfd 1 -screen 0 1600x1200x24 -nolisten tcp 2>/dev/null & echo "pid $!")
+  local display
+  read -r _ xvfb_pid <&3
+  read -r -t 30 display <&3 || { echo "Xvfb did not start" >&2; exit 2; }
+  export DISPLAY=":$display"
+}
+
+cleanup() {
+  timeout 20 wineserver -k >/dev/null 2>&1 || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  return 0
+}
+
+# NOTE: without a window manager, a managed Wine window waits about 2 s for
+# one at every teardown; unmanaged windows need none. A crash must end the
+# run, not wait on a dialog nobody dismisses.
+prepare_prefix() {
+  [ -f "$WINEPREFIX/.veldspan-ready" ] && return 0
+  timeout 120 wine wineboot -i >/dev/null 2>&1 || { echo "wineboot failed" >&2; exit 2; }
+  if ! timeout 30 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 ||
+    ! timeout 30 wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1; then
+    echo "the Wine registry could not be set" >&2
+    exit 2
+  fi
+  timeout 60 wineserver -w
+  touch "$WINEPREFIX/.veldspan-ready"
+}
+
+# --- running the programs ---
+
+new_job_dir() {  # new_job_dir JOB_TEXT: a fresh directory holding input.txt
+  local dir
+  dir=$(mktemp -d "$win_build/wine-test.XXXXXX")
+  printf '%s' "$1" >"$dir/input.txt"
+  echo "$dir"
+}
+
+run_windows() {  # run_windows DIR SECONDS: runs veldspan.exe there, prints its status
+  local status=0
+  (cd "$1" && timeout "$2" wine "$exe" >program.log 2>&1) || status=$?
+  echo "$status"
+}
+
+run_linux() {
+  local status=0
+  (cd "$1" && timeout "$2" "$linux_exe" >program.log 2>&1) || status=$?
+  echo "$status"
+}
+
+hold_key() {  # hold_key KEY SECONDS: held long enough for several passes to see it
+  xdotool keydown "$1"
+  sleep "$2"
+  xdotool keyup "$1"
+}
+
+# NOTE: the box blocks the program until it is dismissed. The watcher waits
+# for it, puts the pointer on it (without a window manager the keyboard goes
+# to the window under the pointer) and presses Return until it is gone.
+# Status 0 only when the box was shown.
+dismiss_box_watcher() {
+  # shellcheck disable=SC2016  # the script is expanded by the inner shell
+  timeout 40 bash -c '
+    xdotool search --sync --name "^Oh sod it$" >/dev/null || exit 1
+    while id=$(xdotool search --name "^Oh sod it$" | head -n 1) && [ -n "$id" ]; do
+      xdotool mousemove --window "$id" 10 10 key Return 2>/dev/null
+      sleep 0.3
+    done'
+}
+
+# --- file checks ---
+
+blocks() { tail -n +2 "$1" | tr -d '\r'; }  # results after the start line, LF line ends
+
+all_lines_crlf() {  # every line of the file ends with CR LF, and there is one
+  local lines crlf
+  lines=$(wc -l <"$1")
+  crlf=$(grep -c $'\r$' "$1")
+  [ "$lines" -gt 0 ] && [ "$lines" -eq "$crlf" ]
+}
+
+u32_at() { od -An -tu4 -j"$2" -N4 "$1" | tr -d ' '; }
+bgr_at() { od -An -tu1 -j"$2" -N3 "$1" | tr -s ' ' | sed 's/^ //'; }
+
+# Blue, green, red of window pixel (x, y from the top) in a bottom-up BMP.
+bmp_pixel() {
+  local file=$1 x=$2 y=$3 width height row
+  width=$(u32_at "$file" 18)
+  height=$(u32_at "$file" 22)
+  row=$(((width * 3 + 3) / 4 * 4))
+  bgr_at "$file" $((54 + (height - 1 - y) * row + x * 3))
+}
+
+is_full_window_bmp() {  # a 24-bit BMP of 1280 x 1024 pixels, sizes consistent
+  [ "$(head -c 2 "$1")" = BM ] && [ "$(u32_at "$1" 18)x$(u32_at "$1" 22)" = 1280x1024 ] &&
+    [ "$(stat -c %s "$1")" = 3932214 ] && [ "$(u32_at "$1" 2)" = 3932214 ] &&
+    [ "$(od -An -tu2 -j28 -N2 "$1" | tr -d ' ')" = 24 ]
+}
+
+level_one_blue() {  # the colour (0, 0, 0.5) read back: blue 127 or 128
+  local b g r
+  read -r b g r <<<"$1"
+  [ "$g" -eq 0 ] && [ "$r" -eq 0 ] && [ "$b" -ge 127 ] && [ "$b" -le 128 ]
+}
+
+# --- the tests ---
+
+# The same job gives the same results and the same shader text on both
+# builds: the same renderer gives the same pixels. Text files are written
+# in text mode, so with CR LF line ends on Windows.
+test_worked_example_matches_linux() {
+  local win lin status before=$failed
+  win=$(new_job_dir "${WORKED_JOB}maxsamples 16
+")
+  lin=$(new_job_dir "${WORKED_JOB}maxsamples 16
+")
+  status=$(run_windows "$win" 60)
+  check "worked example: veldspan.exe exits with status 0 (got $status)" [ "$status" = 0 ] || show_log "$win/program.log"
+  status=$(run_linux "$lin" 60)
+  check "worked example: the Linux program exits with status 0 (got $status)" [ "$status" = 0 ]
+  check "worked example: output.csv starts with the dated start line" \
+    grep -Eq "^Veldspan job started $STAMP"$'\r$' <(head -n 1 "$win/output.csv")
+  check "worked example: two result blocks (16 samples)" [ "$(blocks "$win/output.csv" | grep -c '\^4 grid$')" = 2 ]
+  check "worked example: the blocks equal the Linux program's" \
+    cmp -s <(blocks "$win/output.csv") <(blocks "$lin/output.csv")
+  check "worked example: output.csv has CR LF line ends" all_lines_crlf "$win/output.csv"
+  check "worked example: shadercode.txt has CR LF line ends" all_lines_crlf "$win/shadercode.txt"
+  check "worked example: shadercode.txt equals the Linux one" \
+    cmp -s <(tr -d '\r' <"$win/shadercode.txt") "$lin/shadercode.txt"
+  if [ "$failed" = "$before" ]; then rm -rf "$win" "$lin"; else diff <(blocks "$win/output.csv") <(blocks "$lin/output.csv") >&2; fi
+}
+
+# Holding S over many passes gives one picture, each new press another; Q
+# ends the run with status 0. The picture is the whole 1280 x 1024 client
+# area with the square's colour at the top left.
+test_screenshot_per_press_and_quit() {
+  local dir pid status=0 window shots
+  local before=$failed
+  dir=$(new_job_dir "$ALL_LOST_JOB")
+  (cd "$dir" && exec timeout 60 wine "$exe" >program.log 2>&1) &
+  pid=$!
+  window=$(timeout 30 xdotool search --sync --onlyvisible --name 'programming test' | head -n 1)
+  check "screenshots: the window appears" [ -n "$window" ]
+  [ -n "$window" ] && xdotool mousemove --window "$window" 400 300
+  hold_key s 0.4
+  sleep 0.7
+  hold_key s 0.4
+  sleep 0.3
+  hold_key q 0.3
+  wait "$pid" || status=$?
+  check "screenshots: Q ends the run with status 0 (got $status)" [ "$status" = 0 ] || show_log "$dir/program.log"
+  shots=("$dir"/screenshot[0-9][0-9][0-9][0-9][0-9].bmp)
+  [ -f "${shots[0]}" ] || shots=()
+  check "screenshots: one file per press of S (found ${#shots[@]})" [ "${#shots[@]}" = 2 ]
+  if [ "${#shots[@]}" -gt 0 ]; then
+    local shot=${shots[0]}
+    check "screenshots: a 24-bit BMP of the 1280 x 1024 client area" is_full_window_bmp "$shot"
+    check "screenshots: the square's colour at the top left" level_one_blue "$(bmp_pixel "$shot" 0 0)"
+    check "screenshots: black right of the square" [ "$(bmp_pixel "$shot" 16 0)" = "0 0 0" ]
+  fi
+  if [ "$failed" = "$before" ]; then rm -rf "$dir"; fi
+}
+
+# A fatal error writes its dated line to the log (CR LF), shows the box,
+# and ends the process with status 1 once the box is dismissed; Wine
+# hands the program's exit status on.
+fatal_case() {  # fatal_case NAME JOB MESSAGE MIN_LOG_LINES
+  local name=$1 dir watcher status watcher_status=0 first
+  local before=$failed
+  dir=$(new_job_dir "$2")
+  dismiss_box_watcher &
+  watcher=$!
+  status=$(run_windows "$dir" 60)
+  wait "$watcher" || watcher_status=$?
+  check "$name: exits with status 1 (got $status)" [ "$status" = 1 ] || show_log "$dir/program.log"
+  check "$name: the box was shown and dismissed" [ "$watcher_status" = 0 ]
+  first=$(head -n 1 "$dir/graphics_error.log" 2>/dev/null)
+  check "$name: the dated message is the log's first line, CR LF" grep -Eq "^$STAMP $3"$'\r$' <<<"$first"
+  check "$name: the log has at least $4 line(s)" [ "$(wc -l <"$dir/graphics_error.log" 2>/dev/null || echo 0)" -ge "$4" ]
+  check "$name: the message reaches stderr too" grep -qF "$3" "$dir/program.log"
+  if [ "$failed" = "$before" ]; then rm -rf "$dir"; fi
+}
+
+test_fatal_paths() {
+  fatal_case "baseres 0" "baseres 0
+" "baseres 0 is out of range; it must be 1 to 32" 1
+  # The compiler's messages follow the line.
+  fatal_case "shader that does not build" "baseres 4
+D nan
+" "Shader program failed to build; the source is in shadercode.txt" 2
+}
+
+main() {
+  trap cleanup EXIT
+  timeout 20 wineserver -k >/dev/null 2>&1  # one left from an interrupted run
+  start_xvfb
+  local start=$SECONDS
+  prepare_prefix
+  echo "Wine prefix ready in $((SECONDS - start)) s"
+  start=$SECONDS
+  test_worked_example_matches_linux
+  test_screenshot_per_press_and_quit
+  test_fatal_paths
+  echo "Wine tests ran in $((SECONDS - start)) s"
+  echo "$passed passed, $failed failed"
+  [ "$failed" = 0 ]
+}
+
+main
