@@ -19,6 +19,13 @@ RunState the_run;  // the one run of the process
 
 const char* const kTitle = "GPU/'fragment shader' programming test [Tobrenn 2011]";
 const int kKeyS = 0x53, kKeyQ = 0x51;
+// NOTE: no screen shows more than about 60 pictures a second, and a pass
+// of a job whose particles are soon lost is far shorter than that. Status
+// text and presentation are made only once the last presented picture is
+// that old (or for a screenshot): a swap can wait for the display's
+// refresh, and would then hold every pass to the refresh rate. The square
+// is drawn, read back and counted in every pass all the same.
+const double kPresentPeriod = 1.0 / 60;
 
 void set_jitter(const RunState* run) {
   uint32_t index[4];
@@ -32,7 +39,11 @@ void set_jitter(const RunState* run) {
 
 // Texture coordinates 0 to 1 across and down the side x side pixels at the
 // top-left, so each pixel's fragment tracks its own grid point.
+// NOTE: the depth test stays off for the square: its pixels are all
+// written in every pass, and the depth buffer is then not cleared in the
+// passes that present nothing.
 void draw_square(int side) {
+  glDisable(GL_DEPTH_TEST);
   glColor3f(0, 0, 0.5f);
   glBegin(GL_QUADS);
   glTexCoord2f(0, 0); glVertex2i(0, 0);
@@ -40,6 +51,7 @@ void draw_square(int side) {
   glTexCoord2f(1, 1); glVertex2i(side, side);
   glTexCoord2f(0, 1); glVertex2i(0, side);
   glEnd();
+  glEnable(GL_DEPTH_TEST);
 }
 
 void read_square(RunState* run) {
@@ -123,9 +135,20 @@ bool take_sample(RunState* run) {
   return count_sample(run);
 }
 
-void present_pass(RunState* run, bool counted) {
-  if (key_newly_pressed(kKeyS)) take_screenshot();
-  end_frame(0);
+bool presentation_due(const RunState* run) {
+  return key_newly_pressed(kKeyS) || !(run->clock_now - run->clock_presented < kPresentPeriod);
+}
+
+void show_status(RunState* run, bool shown) {
+  if (shown) draw_status(run);
+}
+
+void present_pass(RunState* run, bool counted, bool shown) {
+  if (shown) {
+    if (key_newly_pressed(kKeyS)) take_screenshot();
+    end_frame(0);
+    run->clock_presented = run->clock_now;
+  }
   int quit_message = pump_messages();
   bool keys = key_held(graphics.keys, kKeyQ) || key_held(graphics.keys, VK_ESCAPE);
   run->quit = run->quit || quit_message || keys || (counted && sample_limit_reached(run));
@@ -141,11 +164,11 @@ void run_pass(RunState* run) {
   stage_done(run, kStageFinish, &t);
   read_sample(run);
   stage_done(run, kStageRead, &t);
-  bool counted = count_sample(run);
+  bool counted = count_sample(run), shown = presentation_due(run);
   stage_done(run, kStageCount, &t);
-  draw_status(run);
+  show_status(run, shown);
   stage_done(run, kStageStatus, &t);
-  present_pass(run, counted);
+  present_pass(run, counted, shown);
   stage_done(run, kStagePresent, &t);
 }
 

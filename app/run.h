@@ -18,8 +18,12 @@ void draw_sample(RunState* run);
 void finish_sample(RunState* run);
 void read_sample(RunState* run);
 bool count_sample(RunState* run);
-// The end of a pass: screenshot on S, presentation, messages, quit test.
-void present_pass(RunState* run, bool counted);
+// Whether this pass shows its picture: when the last one shown is a
+// display refresh old, or S was just pressed. Only such a pass draws the
+// status text, and present_pass then takes the screenshot on S and
+// presents; every pass handles the messages and the quit test.
+bool presentation_due(const RunState* run);
+void present_pass(RunState* run, bool counted, bool shown);
 
 // Refuses a job the window cannot show: baseres outside 1 to 32.
 void check_job(const JobSettings* settings);

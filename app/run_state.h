@@ -28,6 +28,7 @@ struct RunState {
   int32_t next_checkpoint;       // L, index of the next result block
   double clock_now;              // clock at the start of this pass
   double clock_prev;             // the reading before clock_now
+  double clock_presented;        // clock_now of the last pass presented
   unsigned char quit;            // set when the loop is to end
   double stage_seconds[kPassStages];  // time of each stage of the last pass
   char status_text[200];         // buffer for the status lines
