@@ -22,26 +22,12 @@ std::string report_text(const char* format, ...) {
 
 const char* const kStageNames[kPassStages] = {"draw", "finish", "read", "count", "status", "present"};
 
-double stage_median(const JobReport* r, int stage) {
-  std::vector<double> v;
-  for (const PassRecord& p : r->passes) v.push_back(p.stage[stage]);
-  return median(v);
-}
-
-// NOTE: per-pass rates, then their median: one slow pass (the machine
-// busy elsewhere for a moment) moves it less than it moves a mean.
-double rate_median(const JobReport* r, bool cpu) {
-  std::vector<double> v;
-  for (const PassRecord& p : r->passes) v.push_back(double(p.particle_turns) / (cpu ? p.cpu_seconds : p.pass));
-  return median(v);
-}
-
 std::string rate_text(double rate) { return rate > 0 ? report_text("%.3g", rate) : "-"; }
 
 std::string ratio_text(double a, double b) { return a > 0 && b > 0 ? report_text("%.2f", a / b) : "-"; }
 
 std::string share_text(const JobFigures* f, int stage) {
-  return report_text("%.1f%%", 100 * f->stage[stage] / f->stage_sum);
+  return report_text("%.1f%%", 100 * f->stage[stage] / f->pass);
 }
 
 }  // namespace
@@ -55,20 +41,20 @@ double median(std::vector<double> v) {
 
 JobFigures job_figures(const JobReport* r) {
   JobFigures f{};
-  for (int k = 0; k < kPassStages; k++) {
-    f.stage[k] = stage_median(r, k);
-    f.stage_sum += f.stage[k];
-  }
-  std::vector<double> pass, cpu;
+  double passes = double(r->passes.size()), turns = 0, cpu = 0;
+  std::vector<double> pass;
   for (const PassRecord& p : r->passes) {
+    for (int k = 0; k < kPassStages; k++) f.stage[k] += p.stage[k] / passes;
+    f.pass += p.pass / passes;
     pass.push_back(p.pass);
-    cpu.push_back(p.cpu_seconds);
+    cpu += p.cpu_seconds;
+    turns += double(p.particle_turns);
     f.level_difference = std::max(f.level_difference, p.level_difference);
   }
-  f.pass = median(pass);
-  f.cpu_pass = median(cpu);
-  f.loop_rate = rate_median(r, false);
-  f.cpu_rate = rate_median(r, true);
+  f.median_pass = median(pass);
+  f.cpu_pass = cpu / passes;
+  f.loop_rate = turns / (f.pass * passes);
+  f.cpu_rate = turns / cpu;
   return f;
 }
 
@@ -109,7 +95,8 @@ std::string job_text(const JobReport* r, const JobFigures* f) {
   t += report_text("  loop:        %8.3f samples/s  %s particle-turns/s\n", 1 / f->pass, rate_text(f->loop_rate).c_str());
   t += report_text("  CPU tracker: %8.3f samples/s  %s particle-turns/s\n", 1 / f->cpu_pass, rate_text(f->cpu_rate).c_str());
   t += "  loop / CPU tracker: particle-turns " + ratio_text(f->loop_rate, f->cpu_rate) + ", samples " +
-       ratio_text(f->cpu_pass, f->pass) + "\n  stages (median ms, share):";
+       ratio_text(f->cpu_pass, f->pass) + report_text("\n  pass: mean %.3g ms, median %.3g ms", 1e3 * f->pass, 1e3 * f->median_pass) +
+       "\n  stages (mean ms, share):";
   for (int k = 0; k < kPassStages; k++)
     t += report_text(" %s %.3g (%s)", kStageNames[k], 1e3 * f->stage[k], share_text(f, k).c_str());
   return t + report_text("\n  level check: largest per-level difference %.3g of the pixels\n", f->level_difference);

@@ -24,14 +24,16 @@ struct JobReport {
   std::vector<PassRecord> passes;
 };
 
-// Figures of a job: medians over its passes.
+// Figures of a job. NOTE: means over the passes, not medians: a pass that
+// presents its picture costs more than one that does not, and only the
+// mean charges every pass its share of that (and of result blocks).
 struct JobFigures {
-  double stage[kPassStages];  // median seconds per stage
-  double stage_sum;           // sum of those medians
-  double pass;                // median pass
-  double cpu_pass;            // median CPU tracker sample
-  double loop_rate, cpu_rate; // median particle-turns per second
-  double level_difference;    // largest over the passes
+  double stage[kPassStages];   // mean seconds per stage
+  double pass;                 // mean pass: their sum
+  double median_pass;          // for comparison: the typical pass
+  double cpu_pass;             // mean CPU tracker sample
+  double loop_rate, cpu_rate;  // particle-turns per second over all passes
+  double level_difference;     // largest over the passes
 };
 
 double median(std::vector<double> values);
