@@ -89,14 +89,20 @@ std::string cpu_model() {
   return model;
 }
 
+std::string rates_text(const JobFigures* f) {
+  std::string t = report_text("  loop:        %8.3f samples/s  %s particle-turns/s\n", 1 / f->pass,
+                              rate_text(f->loop_rate).c_str());
+  t += report_text("  CPU tracker: %8.3f samples/s  %s particle-turns/s\n", 1 / f->cpu_pass,
+                   rate_text(f->cpu_rate).c_str());
+  return t + "  loop / CPU tracker: particle-turns " + ratio_text(f->loop_rate, f->cpu_rate) + ", samples " +
+         ratio_text(f->cpu_pass, f->pass) + "\n";
+}
+
 std::string job_text(const JobReport* r, const JobFigures* f) {
   std::string t = report_text("job %s: %lld particles per sample, %zu timed passes, %d refused\n", r->name.c_str(),
                               static_cast<long long>(r->particles), r->passes.size(), r->refused);
-  t += report_text("  loop:        %8.3f samples/s  %s particle-turns/s\n", 1 / f->pass, rate_text(f->loop_rate).c_str());
-  t += report_text("  CPU tracker: %8.3f samples/s  %s particle-turns/s\n", 1 / f->cpu_pass, rate_text(f->cpu_rate).c_str());
-  t += "  loop / CPU tracker: particle-turns " + ratio_text(f->loop_rate, f->cpu_rate) + ", samples " +
-       ratio_text(f->cpu_pass, f->pass) + report_text("\n  pass: mean %.3g ms, median %.3g ms", 1e3 * f->pass, 1e3 * f->median_pass) +
-       "\n  stages (mean ms, share):";
+  t += rates_text(f) + report_text("  pass: mean %.3g ms, median %.3g ms\n", 1e3 * f->pass, 1e3 * f->median_pass);
+  t += "  stages (mean ms, share):";
   for (int k = 0; k < kPassStages; k++)
     t += report_text(" %s %.3g (%s)", kStageNames[k], 1e3 * f->stage[k], share_text(f, k).c_str());
   return t + report_text("\n  level check: largest per-level difference %.3g of the pixels\n", f->level_difference);

@@ -144,7 +144,8 @@ TEST(Statistics, RunsOfEqualColoursCountPixelByPixel) {
   std::vector<int32_t> expected(4, 0);
   int64_t beyond = 0;
   for (int p = 0; p < 256; p++) {
-    int level = decode_level(run.pixels[3 * p], run.pixels[3 * p + 1], run.pixels[3 * p + 2], run.settings.colourlevels);
+    const unsigned char* c = run.pixels + 3 * p;
+    int level = decode_level(c[0], c[1], c[2], run.settings.colourlevels);
     if (level <= 3) expected[size_t(level)]++;
     else beyond++;
   }

@@ -40,7 +40,8 @@ const char* const kRing =
 }  // namespace
 
 TEST(CpuTracker, WorkedExampleAndRingAgreeWithTheReference) {
-  JobSettings worked = job("baseres 8\niterations 10 100\nxcollimator -0.5 0.5\nycollimator -0.5 0.5\nD 1\nK 0.5 0 -2\n");
+  JobSettings worked =
+      job("baseres 8\niterations 10 100\nxcollimator -0.5 0.5\nycollimator -0.5 0.5\nD 1\nK 0.5 0 -2\n");
   for (int32_t sample : {1, 5, 16}) expect_reference_counts(&worked, sample);
   // 6^4 particles: not a whole number of the tracker's blocks.
   JobSettings ring = job(std::string("baseres 6\n") + kRing);

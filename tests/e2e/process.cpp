@@ -95,7 +95,8 @@ std::vector<unsigned char> window_picture(int* width, int* height) {
   if (!d) return rgb;
   Window w = program_window(d);
   XWindowAttributes a;
-  XImage* image = w && XGetWindowAttributes(d, w, &a) ? XGetImage(d, w, 0, 0, unsigned(a.width), unsigned(a.height), AllPlanes, ZPixmap) : nullptr;
+  bool sized = w && XGetWindowAttributes(d, w, &a);
+  XImage* image = sized ? XGetImage(d, w, 0, 0, unsigned(a.width), unsigned(a.height), AllPlanes, ZPixmap) : nullptr;
   if (image) {
     *width = a.width;
     *height = a.height;
