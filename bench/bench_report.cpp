@@ -109,16 +109,16 @@ std::string job_text(const JobReport* r, const JobFigures* f) {
 }
 
 std::string table_head() {
-  std::string t = "| job | loop samples/s | CPU samples/s | loop p-turns/s | CPU p-turns/s | loop/CPU |";
+  std::string t = "| job | loop samples/s | CPU samples/s | loop/CPU | loop p-turns/s | CPU p-turns/s | loop/CPU |";
   for (int k = 0; k < kPassStages; k++) t += std::string(" ") + kStageNames[k] + " |";
-  t += " level diff |\n|---|---|---|---|---|---|";
+  t += " level diff |\n|---|---|---|---|---|---|---|";
   for (int k = 0; k < kPassStages; k++) t += "---|";
   return t + "---|\n";
 }
 
 std::string table_row(const JobReport* r, const JobFigures* f) {
-  std::string t = report_text("| %s | %.3g | %.3g | %s | %s | %s |", r->name.c_str(), 1 / f->pass, 1 / f->cpu_pass,
-                              rate_text(f->loop_rate).c_str(),
+  std::string t = report_text("| %s | %.3g | %.3g | %s | %s | %s | %s |", r->name.c_str(), 1 / f->pass, 1 / f->cpu_pass,
+                              ratio_text(f->cpu_pass, f->pass).c_str(), rate_text(f->loop_rate).c_str(),
                               rate_text(f->cpu_rate).c_str(), ratio_text(f->loop_rate, f->cpu_rate).c_str());
   for (int k = 0; k < kPassStages; k++) t += " " + share_text(f, k) + " |";
   return t + report_text(" %.2g |\n", f->level_difference);
