@@ -152,6 +152,14 @@ bool bench_pass(RunState* run, const CpuMap* map, PassRecord* r) {
   return true;
 }
 
+// NOTE: the loop takes a refused sample again, forever if the window stays
+// minimised; the benchmark gives up instead of hanging.
+void count_refusal(JobReport* report) {
+  if (++report->refused < 1000) return;
+  std::fprintf(stderr, "job %s: 1000 passes refused (is the window on the screen?)\n", report->name.c_str());
+  std::exit(1);
+}
+
 bool enough_passes(const JobReport* report, double seconds) {
   int32_t n = int32_t(report->passes.size());
   return n >= bench.max_passes || (n >= bench.min_passes && seconds >= bench.min_seconds);
@@ -168,10 +176,10 @@ JobReport bench_job(const std::string& job) {
   CpuMap map = cpu_map(&run.settings);
   report.particles = int64_t(run.side) * run.side;
   PassRecord r;
-  while (!bench_pass(&run, &map, &r)) report.refused++;
+  while (!bench_pass(&run, &map, &r)) count_refusal(&report);
   for (double seconds = 0; !enough_passes(&report, seconds);) {
     if (!bench_pass(&run, &map, &r)) {
-      report.refused++;
+      count_refusal(&report);
       continue;
     }
     report.passes.push_back(r);
