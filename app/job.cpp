@@ -1,3 +1,4 @@
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -51,4 +52,5 @@ void start_run(RunState* run) {
   run->volume_sq_sum = zeroed_doubles(n + 1);
   run->samples = 0;
   run->next_checkpoint = 1;
+  run->clock_presented = -HUGE_VAL;  // the first pass presents
 }

@@ -7,7 +7,8 @@ int run_job(const char* command_line);
 
 // One pass of the loop, and its sampling part: draw, read back, count.
 // take_sample returns false when the pass's picture could not be trusted
-// and was not counted (the sample number is then taken again).
+// and was not counted (the sample number is then taken again). run_pass
+// leaves the time of each of its stages in stage_seconds.
 void run_pass(RunState* run);
 bool take_sample(RunState* run);
 // The stages of take_sample, in order, for timing them one by one: the
@@ -17,6 +18,12 @@ void draw_sample(RunState* run);
 void finish_sample(RunState* run);
 void read_sample(RunState* run);
 bool count_sample(RunState* run);
+// Whether this pass shows its picture: when the last one shown is a
+// display refresh old, or S was just pressed. Only such a pass draws the
+// status text, and present_pass then takes the screenshot on S and
+// presents; every pass handles the messages and the quit test.
+bool presentation_due(const RunState* run);
+void present_pass(RunState* run, bool counted, bool shown);
 
 // Refuses a job the window cannot show: baseres outside 1 to 32.
 void check_job(const JobSettings* settings);

@@ -5,6 +5,17 @@
 #include "map/job_file.h"
 #include "map/text_util.h"
 
+// The stages of one pass of the loop, in the order they run.
+enum PassStage {
+  kStageDraw,     // the square's draw is issued
+  kStageFinish,   // waiting for the tracking to finish
+  kStageRead,     // the square is read back
+  kStageCount,    // decoding, statistics, result block when due
+  kStageStatus,   // the status text
+  kStagePresent,  // screenshot on request, presentation, messages
+  kPassStages
+};
+
 struct RunState {
   JobSettings settings;          // the run's own copy of the job; never changed
   uint32_t program;              // linked GL shader program
@@ -17,7 +28,9 @@ struct RunState {
   int32_t next_checkpoint;       // L, index of the next result block
   double clock_now;              // clock at the start of this pass
   double clock_prev;             // the reading before clock_now
+  double clock_presented;        // clock_now of the last pass presented
   unsigned char quit;            // set when the loop is to end
+  double stage_seconds[kPassStages];  // time of each stage of the last pass
   char status_text[200];         // buffer for the status lines
   // Results-file text not yet on disk because the file could not be opened
   // when it was due; written, in order, at the next attempt that can.

@@ -118,6 +118,42 @@ TEST(Statistics, LevelsBeyondTheLastAreCountedNowhere) {
   EXPECT_EQ(run.histogram[1] + run.histogram[2], 0);
 }
 
+TEST(Statistics, TableDecodesEveryColourAsDecodeLevel) {
+  for (int q : {3, 4, 5}) {
+    DecodeTable table;
+    fill_decode_table(q, &table);
+    int64_t wrong = 0, first = -1;
+    for (int c = 0; c < (1 << 24); c++) {
+      unsigned char r = static_cast<unsigned char>(c >> 16), g = static_cast<unsigned char>(c >> 8),
+                    b = static_cast<unsigned char>(c);
+      if (table_level(&table, r, g, b) == decode_level(r, g, b, q)) continue;
+      if (wrong++ == 0) first = c;
+    }
+    EXPECT_EQ(wrong, 0) << "colourlevels " << q << ", first wrong colour 0x" << std::hex << first;
+  }
+}
+
+// Runs of one colour of every length, at the start, across rows and at the
+// end of the square; colours that differ but decode alike (127 and 128),
+// and runs beyond the last level, must count as pixel by pixel.
+TEST(Statistics, RunsOfEqualColoursCountPixelByPixel) {
+  RunState run = run_with({10, 100, 1000}, 4);
+  const int colours[6][3] = {{0, 0, 127}, {0, 0, 128}, {0, 0, 0}, {0, 127, 0}, {255, 255, 255}, {0, 255, 0}};
+  for (int p = 0, length = 1, c = 0; p < 256; length = length % 7 + 1, c = (c + 1) % 6)
+    for (int k = 0; k < length && p < 256; k++, p++) paint(&run, p, colours[c][0], colours[c][1], colours[c][2]);
+  std::vector<int32_t> expected(4, 0);
+  int64_t beyond = 0;
+  for (int p = 0; p < 256; p++) {
+    const unsigned char* c = run.pixels + 3 * p;
+    int level = decode_level(c[0], c[1], c[2], run.settings.colourlevels);
+    if (level <= 3) expected[size_t(level)]++;
+    else beyond++;
+  }
+  ASSERT_GT(beyond, 0);
+  EXPECT_EQ(count_levels(&run), beyond);
+  EXPECT_EQ(std::vector<int32_t>(run.histogram, run.histogram + 4), expected);
+}
+
 TEST(Statistics, MeanAndClampedStandardError) {
   RunState run = run_with({100});
   take_sample(&run);

@@ -89,6 +89,28 @@ bool wait_for_window(double timeout_seconds) {
   return found;
 }
 
+std::vector<unsigned char> window_picture(int* width, int* height) {
+  std::vector<unsigned char> rgb;
+  Display* d = XOpenDisplay(nullptr);
+  if (!d) return rgb;
+  Window w = program_window(d);
+  XWindowAttributes a;
+  bool sized = w && XGetWindowAttributes(d, w, &a);
+  XImage* image = sized ? XGetImage(d, w, 0, 0, unsigned(a.width), unsigned(a.height), AllPlanes, ZPixmap) : nullptr;
+  if (image) {
+    *width = a.width;
+    *height = a.height;
+    for (int y = 0; y < a.height; y++)
+      for (int x = 0; x < a.width; x++) {
+        unsigned long p = XGetPixel(image, x, y);
+        rgb.insert(rgb.end(), {uint8_t(p >> 16), uint8_t(p >> 8), uint8_t(p)});
+      }
+    XDestroyImage(image);
+  }
+  XCloseDisplay(d);
+  return rgb;
+}
+
 bool close_window() {
   Display* d = XOpenDisplay(nullptr);
   if (!d) return false;

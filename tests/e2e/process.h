@@ -16,5 +16,9 @@ int shell(const std::string& command);
 void hold_key(const std::string& key, double seconds = 0.3);
 // Waits until a window of the program's class is mapped.
 bool wait_for_window(double timeout_seconds);
+// What the program's window shows on the screen (its presented picture,
+// not its back buffer): red, green, blue bytes per pixel, rows from the
+// top; empty when the window cannot be read.
+std::vector<unsigned char> window_picture(int* width, int* height);
 // Asks the program's window to close, as a window manager's close box does.
 bool close_window();

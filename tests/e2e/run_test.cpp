@@ -243,6 +243,42 @@ TEST(EndToEnd, StatusTextStandsInTheStripBesideAnUnchangedSquare) {
   EXPECT_GT(white, 100) << "the text is white";
 }
 
+// Passes of this job are far shorter than a display refresh, so only some
+// of them present their picture: the screen must still show the square and
+// a status text that moves on with the samples.
+TEST(EndToEnd, ShortPassesStillShowTheSquareAndFreshStatus) {
+  TestDir dir;
+  write_file("input.txt", "baseres 32\niterations 10 100\nxcollimator 2 3\nycollimator 2 3\n");
+  write_file("font.dat", read_file(VELDSPAN_SOURCE_DIR "/examples/font.dat"));
+  int pid = spawn_program({VELDSPAN_PROGRAM}, "program.log");
+  ASSERT_TRUE(wait_for_window(30));
+  std::vector<std::vector<unsigned char>> pictures;
+  for (int k = 0; k < 2; k++) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    int width = 0, height = 0;
+    pictures.push_back(window_picture(&width, &height));
+    ASSERT_EQ(width, 1280);
+    ASSERT_EQ(height, 1024);
+  }
+  hold_key("q");
+  ASSERT_EQ(wait_program(pid, 30), 0) << read_file("program.log");
+  auto pixel = [](const std::vector<unsigned char>& p, int x, int y) {
+    size_t at = (size_t(y) * 1280 + size_t(x)) * 3;
+    return std::vector<int>{p[at], p[at + 1], p[at + 2]};
+  };
+  auto strip = [](const std::vector<unsigned char>& p) {
+    std::string rows;
+    for (int y = 0; y < 80; y++) rows.append(reinterpret_cast<const char*>(&p[(size_t(y) * 1280 + 1024) * 3]), 256 * 3);
+    return rows;
+  };
+  for (const auto& p : pictures) {
+    EXPECT_NEAR(pixel(p, 0, 0)[2], 127.5, 1) << "the square is shown";
+    EXPECT_EQ(pixel(p, 1023, 1023), pixel(p, 0, 0));
+    EXPECT_NE(strip(p).find_first_not_of('\0'), std::string::npos) << "the status text is shown";
+  }
+  EXPECT_NE(strip(pictures[0]), strip(pictures[1])) << "the status text moved on";
+}
+
 TEST(EndToEnd, ClosingTheWindowEndsWithStatusZeroAndNoLog) {
   TestDir dir;
   write_file("input.txt", kAllLostJob);

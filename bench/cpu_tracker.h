@@ -1,0 +1,46 @@
+// The CPU rival of the program's loop: the same job, the same grid and
+// jitter, tracked in single precision by the cores. It is written the way
+// a physicist would write the fastest tracker of their own: particles in
+// blocks held as structure of arrays, every element a loop the compiler
+// vectorises, a branch-free collimator test, a block's turns stopping once
+// the whole block is lost, and blocks shared among the cores.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "map/job_file.h"
+
+// One map element: a drift of the given length, or a thin kick whose
+// strengths k_j / j! for orders 1 .. top start at strengths[first].
+struct CpuElement {
+  bool drift;
+  float length;
+  int32_t first, top;
+};
+
+// The job reduced to what tracking needs, in single precision.
+struct CpuMap {
+  int32_t baseres;
+  int32_t last;                      // last turn count: turns stop at last + 1
+  std::vector<int32_t> thresholds;   // the job's turn counts, in job order
+  float low[4], span[4];             // x, xp, y, yp ranges
+  float limit[4];                    // x low, x high, y low, y high
+  int32_t skip[4];                   // 1 where that limit is not tested
+  std::vector<CpuElement> elements;  // in job order
+  std::vector<float> strengths;      // of all kicks; index first is order 1
+};
+
+// What one sample gave: particles per level 0 .. n (as the program counts
+// them) and the turns made, summed over all particles.
+struct CpuSample {
+  std::vector<int64_t> levels;
+  int64_t particle_turns;
+};
+
+CpuMap cpu_map(const JobSettings* s);
+// Tracks every grid point of the square for a sample's jitter fractions.
+CpuSample cpu_track_sample(const CpuMap* map, const double jitter[4]);
+// Level of a particle that made the given number of turns.
+int32_t cpu_level(const CpuMap* map, int32_t turns);
+// Threads the tracker shares a sample among (1 without OpenMP).
+int cpu_tracker_threads();
