@@ -7,11 +7,6 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cmake -S "$root" -B "$root/build" >/dev/null
 cmake --build "$root/build" -j"$(nproc)" --target loop_bench >/dev/null
-if [ -z "${DISPLAY:-}" ]; then
-  exec 3< <(Xvfb -displayfd 1 -screen 0 1600x1200x24 -nolisten tcp 2>/dev/null & echo "pid $!")
-  read -r _ xvfb_pid <&3
-  read -r display <&3
-  export DISPLAY=":$display"
-  trap 'kill "$xvfb_pid" 2>/dev/null || true' EXIT
-fi
+source "$root/tools/lib.sh"
+start_xvfb_if_needed
 "$root/build/bench/loop_bench" "$@"

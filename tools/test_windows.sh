@@ -12,19 +12,9 @@ stage_done() {
   stage_start=$SECONDS
 }
 
-packages=(g++-mingw-w64-x86-64-win32 wine wine64 xvfb xauth xdotool)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null 2>&1 ||
-    { $sudo apt-get update -q >/dev/null && $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"; }
-fi
-stage_done "installing (${#missing[@]} package(s) missing)"
+source tools/lib.sh
+install_missing g++-mingw-w64-x86-64-win32 wine wine64 xvfb xauth xdotool
+stage_done "installing what was missing"
 
 # The Linux program is the reference the Windows one is compared with.
 [ -x build/veldspan ] || tools/setup.sh
