@@ -62,12 +62,19 @@ bool copy_file(const std::string& from, const std::string& to) {
   return out && std::fclose(out) == 0;
 }
 
+[[noreturn]] void usage_error(const std::string& argument) {
+  std::fprintf(stderr, "unknown option %s\nusage: loop_bench [--min-passes N] [--min-seconds S] [job-dir ...]\n",
+               argument.c_str());
+  std::exit(2);
+}
+
 void read_arguments(int argc, char** argv) {
   bench = BenchSettings{5, 3.0, 400, {}};
   for (int i = 1; i < argc; i++) {
     std::string a = argv[i];
     if (a == "--min-passes" && i + 1 < argc) bench.min_passes = std::atoi(argv[++i]);
     else if (a == "--min-seconds" && i + 1 < argc) bench.min_seconds = std::atof(argv[++i]);
+    else if (a.rfind("--", 0) == 0) usage_error(a);
     else bench.jobs.push_back(absolute(a));
   }
   if (bench.min_passes < 1) bench.min_passes = 1;
