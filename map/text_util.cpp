@@ -7,9 +7,9 @@
 
 namespace {
 
-// One conversion specification of a printf format: "%-+08.3lld" and so on.
+// One conversion of a printf format: "%-+08.3lld" and so on.
 struct Conversion {
-  std::string spec;   // the whole specification, '%' included
+  std::string spec;   // the whole conversion text, '%' included
   char letter = 0;    // the conversion letter
   int long_count = 0; // number of 'l' length modifiers
   bool long_double = false;

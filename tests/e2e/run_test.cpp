@@ -207,11 +207,17 @@ std::vector<int> lit_rows(const std::string& bmp, int from_x) {
   return rows;
 }
 
-TEST(EndToEnd, StatusTextStandsInTheStripBesideAnUnchangedSquare) {
-  TestDir dir;
+// A full 1024 x 1024 square of level 1 (every particle starts outside the
+// collimators) with the bundled font, started in the current directory.
+int start_lost_square_with_font() {
   write_file("input.txt", "baseres 32\niterations 10 100\nxcollimator 2 3\nycollimator 2 3\n");
   write_file("font.dat", read_file(VELDSPAN_SOURCE_DIR "/examples/font.dat"));
-  int pid = spawn_program({VELDSPAN_PROGRAM}, "program.log");
+  return spawn_program({VELDSPAN_PROGRAM}, "program.log");
+}
+
+TEST(EndToEnd, StatusTextStandsInTheStripBesideAnUnchangedSquare) {
+  TestDir dir;
+  int pid = start_lost_square_with_font();
   ASSERT_TRUE(wait_for_window(30));
   hold_key("s", 0.5);
   hold_key("q", 0.5);
@@ -248,9 +254,7 @@ TEST(EndToEnd, StatusTextStandsInTheStripBesideAnUnchangedSquare) {
 // a status text that moves on with the samples.
 TEST(EndToEnd, ShortPassesStillShowTheSquareAndFreshStatus) {
   TestDir dir;
-  write_file("input.txt", "baseres 32\niterations 10 100\nxcollimator 2 3\nycollimator 2 3\n");
-  write_file("font.dat", read_file(VELDSPAN_SOURCE_DIR "/examples/font.dat"));
-  int pid = spawn_program({VELDSPAN_PROGRAM}, "program.log");
+  int pid = start_lost_square_with_font();
   ASSERT_TRUE(wait_for_window(30));
   std::vector<std::vector<unsigned char>> pictures;
   for (int k = 0; k < 2; k++) {
