@@ -55,14 +55,6 @@ void draw_square(int side) {
   glEnd();
 }
 
-void read_square(RunState* run) {
-  GLint alignment;
-  glGetIntegerv(GL_PACK_ALIGNMENT, &alignment);
-  glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  glReadPixels(0, graphics.height - run->side, run->side, run->side, GL_RGB, GL_UNSIGNED_BYTE, run->pixels);
-  glPixelStorei(GL_PACK_ALIGNMENT, alignment);
-}
-
 // NOTE: pixels of a minimised, unmapped or too small window are undefined;
 // counting them would put garbage into the statistics with no trace.
 const char* unreadable_reason(const RunState* run) {
@@ -111,7 +103,9 @@ void finish_sample(RunState*) {
   shader_api.use_program(0);
 }
 
-void read_sample(RunState* run) { read_square(run); }
+void read_sample(RunState* run) {
+  read_window_pixels(0, 0, run->side, run->side, GL_RGB, run->pixels);
+}
 
 bool count_sample(RunState* run) {
   const char* reason = unreadable_reason(run);
@@ -140,10 +134,6 @@ bool presentation_due(const RunState* run) {
   return key_newly_pressed(kKeyS) || !(run->clock_now - run->clock_presented < kPresentPeriod);
 }
 
-void show_status(RunState* run, bool shown) {
-  if (shown) draw_status(run);
-}
-
 void present_pass(RunState* run, bool counted, bool shown) {
   if (shown) {
     if (key_newly_pressed(kKeyS)) take_screenshot();
@@ -167,7 +157,7 @@ void run_pass(RunState* run) {
   stage_done(run, kStageRead, &t);
   bool counted = count_sample(run), shown = presentation_due(run);
   stage_done(run, kStageCount, &t);
-  show_status(run, shown);
+  if (shown) draw_status(run);
   stage_done(run, kStageStatus, &t);
   present_pass(run, counted, shown);
   stage_done(run, kStagePresent, &t);

@@ -23,6 +23,10 @@ void end_frame(uint32_t colour);
 
 int pump_messages();
 
+// Reads the window rectangle with top-left (x, y), y from the top, as bytes
+// of the given GL format, bottom row first, rows tightly packed.
+void read_window_pixels(int x, int y, int width, int height, unsigned format, unsigned char* pixels);
+
 void take_screenshot();
 void save_screen_bmp(int x, int y, int width, int height, const char* name);
 // Writes bottom-up rows of blue, green, red bytes (tightly packed) as a

@@ -19,16 +19,6 @@ void put_u32(unsigned char* at, uint32_t v) {
   put_u16(at + 2, v >> 16);
 }
 
-// Reads a window rectangle bottom row first, rows tightly packed; the pack
-// alignment it changes is put back.
-void read_rectangle(int x, int y, int width, int height, unsigned char* pixels) {
-  GLint alignment;
-  glGetIntegerv(GL_PACK_ALIGNMENT, &alignment);
-  glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  glReadPixels(x, graphics.height - y - height, width, height, GL_BGR_EXT, GL_UNSIGNED_BYTE, pixels);
-  glPixelStorei(GL_PACK_ALIGNMENT, alignment);
-}
-
 bool write_bmp(FILE* file, int width, int height, const unsigned char* pixels) {
   unsigned char header[54];
   bmp_header(width, height, header);
@@ -41,6 +31,16 @@ bool write_bmp(FILE* file, int width, int height, const unsigned char* pixels) {
 }
 
 }  // namespace
+
+// Rows come bottom first and tightly packed whatever the width; the pack
+// alignment changed for that is put back.
+void read_window_pixels(int x, int y, int width, int height, unsigned format, unsigned char* pixels) {
+  GLint alignment;
+  glGetIntegerv(GL_PACK_ALIGNMENT, &alignment);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glReadPixels(x, graphics.height - y - height, width, height, format, GL_UNSIGNED_BYTE, pixels);
+  glPixelStorei(GL_PACK_ALIGNMENT, alignment);
+}
 
 int32_t bmp_row_size(int32_t width) { return width * 3 + (4 - (width * 3) % 4) % 4; }
 
@@ -86,7 +86,7 @@ void save_screen_bmp(int x, int y, int width, int height, const char* name) {
   if (width <= 0 || height <= 0) return;
   unsigned char* pixels = static_cast<unsigned char*>(std::malloc(size_t(width) * size_t(height) * 3));
   if (!pixels) return;
-  read_rectangle(x, y, width, height, pixels);
+  read_window_pixels(x, y, width, height, GL_BGR_EXT, pixels);
   bool ok = write_bmp_file(name, width, height, pixels);
   std::free(pixels);
   if (!ok) {
