@@ -11,7 +11,7 @@
 #include "gfx/messages.h"
 #include "gfx/platform.h"
 #include "map/shader_program.h"
-#include "map/text_util.h"
+#include "util/text_util.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "map/job_file.h"
-#include "map/text_util.h"
+#include "util/text_util.h"
 
 // The stages of one pass of the loop, in the order they run.
 enum PassStage {

@@ -8,7 +8,7 @@
 #endif
 
 #include "map/shader_source.h"
-#include "map/text_util.h"
+#include "util/text_util.h"
 
 namespace {
 

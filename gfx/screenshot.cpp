@@ -5,7 +5,7 @@
 #include "gfx/gl.h"
 #include "gfx/graphics_state.h"
 #include "gfx/platform.h"
-#include "map/text_util.h"
+#include "util/text_util.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "map/text_util.h"
+#include "util/text_util.h"
 
 namespace {
 

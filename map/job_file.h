@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "map/growarray.h"
+#include "util/growarray.h"
 
 // One line split into words; owns the words and their array.
 struct WordList {

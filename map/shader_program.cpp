@@ -5,7 +5,7 @@
 
 #include "gfx/frame.h"
 #include "gfx/platform.h"
-#include "map/text_util.h"
+#include "util/text_util.h"
 
 ShaderApi shader_api;
 

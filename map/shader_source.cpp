@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "map/text_util.h"
+#include "util/text_util.h"
 
 namespace {
 

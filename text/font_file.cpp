@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "map/text_util.h"
+#include "util/text_util.h"
 #include "text/glyph_atlas.h"
 
 uint8_t* read_whole_file(const char* path, size_t* length) {

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "map/text_util.h"
+#include "util/text_util.h"
 
 const FontStyle DEFAULT_STYLE = {nullptr, 1.0f, 1.0f, 0.0f, 0.0f, 0};
 

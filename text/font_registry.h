@@ -5,7 +5,7 @@
 #pragma once
 #include <cstdint>
 
-#include "map/growarray.h"
+#include "util/growarray.h"
 
 struct GlyphFont;
 

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "map/text_util.h"
+#include "util/text_util.h"
 #include "text/font_file.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "map/text_util.h"
+#include "util/text_util.h"
 #include "text/font_registry.h"
 
 inline GlyphFont* fake_font(const char* name, uint32_t glyph_width, uint8_t height) {

@@ -1,4 +1,4 @@
-#include "map/growarray.h"
+#include "util/growarray.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "map/text_util.h"
+#include "util/text_util.h"
 
 #include <cstdint>
 #include <cstdio>
