@@ -23,19 +23,19 @@ struct Block {
   alignas(64) int32_t alive[kBlock], turns[kBlock];
 };
 
-void add_kick(CpuMap* m, const WordList* w) {
+void add_kick(CpuMap* m, const MapElement* k) {
   CpuElement e{false, 0, int32_t(m->strengths.size()), 0};
-  for (int j = 1; j < w->count; j++) {
-    float s = float(std::atof(w->words[j]) / factorial(j));
+  for (int32_t j = 1; j <= k->orders; j++) {
+    float s = float(kick_strength(k, j));
     m->strengths.push_back(s);
     if (s != 0) e.top = j;  // orders above the last non-zero one add nothing
   }
   if (e.top > 0) m->elements.push_back(e);
 }
 
-void add_element(CpuMap* m, const WordList* w) {
-  if (ascii_equal_nocase(w->words[0], "D")) m->elements.push_back({true, float(std::atof(word_at(w, 1))), 0, 0});
-  else if (ascii_equal_nocase(w->words[0], "K")) add_kick(m, w);
+void add_element(CpuMap* m, const MapElement* e) {
+  if (e->kind == kElementDrift) m->elements.push_back({true, float(e->length), 0, 0});
+  else add_kick(m, e);
 }
 
 void set_limits(CpuMap* m, const JobSettings* s) {
@@ -172,7 +172,7 @@ CpuMap cpu_map(const JobSettings* s) {
     m.span[k] = float(ranges[k]->high - ranges[k]->low);
   }
   set_limits(&m, s);
-  for (int32_t k = 0; k < int32_t(s->elements.count); k++) add_element(&m, element_at(s, k));
+  for (int32_t k = 0; k < element_count(s); k++) add_element(&m, element_at(s, k));
   return m;
 }
 

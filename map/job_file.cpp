@@ -38,18 +38,16 @@ void append_iterations(JobSettings* s, const WordList* w) {
   }
 }
 
-// Returns true when the list passed into the settings (a map element).
-bool apply_line(JobSettings* s, WordList* w) {
+void apply_line(JobSettings* s, const WordList* w) {
   const char* key = w->words[0];
   if (Range* r = range_field(s, key)) *r = range_from(w);
   else if (ascii_equal_nocase(key, "iterations")) append_iterations(s, w);
   else if (ascii_equal_nocase(key, "baseres")) s->baseres = std::atoi(word_at(w, 1));
   else if (ascii_equal_nocase(key, "maxsamples")) s->maxsamples = std::atoi(word_at(w, 1));
   else if (ascii_equal_nocase(key, "D") || ascii_equal_nocase(key, "K")) {
-    growarray_append(&s->elements, &w);
-    return true;
+    MapElement e = parse_element(w);
+    growarray_append(&s->elements, &e);
   }
-  return false;
 }
 
 void read_lines(JobSettings* s, FILE* file) {
@@ -57,7 +55,8 @@ void read_lines(JobSettings* s, FILE* file) {
     if (char* hash = std::strchr(line, '#')) *hash = 0;
     WordList* w = split_words(line);
     std::free(line);
-    if (w->count == 0 || !apply_line(s, w)) free_words(w);
+    if (w->count > 0) apply_line(s, w);
+    free_words(w);
   }
 }
 
@@ -70,7 +69,7 @@ JobSettings job_defaults() {
   s.baseres = 32;
   s.colourlevels = 3;
   growarray_init(&s.iterations, sizeof(int32_t));
-  growarray_init(&s.elements, sizeof(WordList*));
+  growarray_init(&s.elements, sizeof(MapElement));
   s.maxsamples = 0;
   return s;
 }
@@ -148,6 +147,19 @@ int32_t iteration_at(const JobSettings* s, int32_t k) { return *growarray_at<int
 
 int32_t last_iteration(const JobSettings* s) { return iteration_at(s, iteration_count(s) - 1); }
 
-const WordList* element_at(const JobSettings* s, int32_t k) {
-  return *growarray_at<WordList*>(&s->elements, k);
+int32_t element_count(const JobSettings* s) { return static_cast<int32_t>(s->elements.count); }
+
+const MapElement* element_at(const JobSettings* s, int32_t k) { return growarray_at<MapElement>(&s->elements, k); }
+
+MapElement parse_element(const WordList* w) {
+  MapElement e{kElementDrift, 0, 0, nullptr};
+  if (ascii_equal_nocase(w->words[0], "D")) {
+    e.length = std::strtod(word_at(w, 1), nullptr);
+    return e;
+  }
+  e.kind = kElementKick;
+  e.orders = w->count - 1;
+  e.strengths = static_cast<double*>(std::malloc(sizeof(double) * (size_t(e.orders) + 1)));
+  for (int32_t j = 1; j < w->count; j++) e.strengths[j - 1] = std::strtod(w->words[j], nullptr);
+  return e;
 }

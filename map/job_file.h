@@ -16,6 +16,16 @@ struct Range {
   double high;
 };
 
+// One element of the map, parsed once from its line; the shader generator,
+// every engine and the trackers all read this record.
+enum ElementKind : int32_t { kElementDrift, kElementKick };
+struct MapElement {
+  ElementKind kind;   // drift or thin kick
+  double length;      // drift: x += length * xp, y += length * yp
+  int32_t orders;     // kick: strengths given, for orders 1 .. orders
+  double* strengths;  // kick: integrated strengths k_1 .. k_orders as written
+};
+
 struct JobSettings {
   Range xrange;          // initial x covered by the grid
   Range xprange;         // initial xp covered by the grid
@@ -26,7 +36,7 @@ struct JobSettings {
   int32_t baseres;       // grid points per coordinate
   int32_t colourlevels;  // levels per colour channel of the loss code
   GrowArray iterations;  // int32_t turn-count thresholds, file order
-  GrowArray elements;    // WordList* map elements ("D", "K"), file order
+  GrowArray elements;    // MapElement, file order
   int32_t maxsamples;    // end the run after this sample; 0 runs until quit
 };
 
@@ -48,7 +58,10 @@ const char* word_at(const WordList* list, int32_t k);
 int32_t iteration_count(const JobSettings* s);
 int32_t iteration_at(const JobSettings* s, int32_t k);
 int32_t last_iteration(const JobSettings* s);
-const WordList* element_at(const JobSettings* s, int32_t k);
+int32_t element_count(const JobSettings* s);
+const MapElement* element_at(const JobSettings* s, int32_t k);
+// A map element from the words of a "D" or "K" line, key word included.
+MapElement parse_element(const WordList* words);
 
 // Smallest k >= 3 with k^3 >= entries + 1, on unsigned 32-bit values.
 int32_t colour_levels_for(uint32_t entries);

@@ -41,12 +41,11 @@ std::string loop_head(const JobSettings* s) {
   return t + ";i++)\n\t{\n";
 }
 
-// Strengths s_j = k_j / j! for j = 1 .. count-1; index 0 is unused. Numbers
-// are read with strtod (C's atof), as the job file reader reads them.
-CountedDoubles kick_strengths(const WordList* w) {
-  CountedDoubles s = counted_doubles_alloc(w->count);
+// Strengths s_j = k_j / j! for j = 1 .. orders; index 0 is unused.
+CountedDoubles kick_strengths(const MapElement* e) {
+  CountedDoubles s = counted_doubles_alloc(e->orders + 1);
   s[0] = 0;
-  for (int j = w->count - 1; j >= 1; j--) s[j] = std::strtod(w->words[j], nullptr) / factorial(j);
+  for (int j = e->orders; j >= 1; j--) s[j] = kick_strength(e, j);
   return s;
 }
 
@@ -76,13 +75,9 @@ std::string recurrence_kick(const CountedDoubles s) {
   return t;
 }
 
-std::string element_block(const WordList* w, bool recurrence) {
-  if (ascii_equal_nocase(w->words[0], "D")) {
-    double length = std::strtod(word_at(w, 1), nullptr);
-    return format_text("\t\tx+=%.9lg*xp; y+=%.9lg*yp;\n", length, length);
-  }
-  if (!ascii_equal_nocase(w->words[0], "K")) return std::string();
-  CountedDoubles s = kick_strengths(w);
+std::string element_block(const MapElement* e, bool recurrence) {
+  if (e->kind == kElementDrift) return format_text("\t\tx+=%.9lg*xp; y+=%.9lg*yp;\n", e->length, e->length);
+  CountedDoubles s = kick_strengths(e);
   std::string t = recurrence ? recurrence_kick(s) : expanded_kick(s);
   counted_doubles_free(s);
   return t;
@@ -109,6 +104,10 @@ std::string coefficient_text(double m) {
 }  // namespace
 
 double factorial(int n) { return n <= 1 ? 1.0 : n * factorial(n - 1); }
+
+double kick_strength(const MapElement* e, int32_t order) {
+  return order >= 1 && order <= e->orders ? e->strengths[order - 1] / factorial(order) : 0;
+}
 
 double binomial(int n, int k) { return factorial(n) / (factorial(k) * factorial(n - k)); }
 
@@ -152,7 +151,7 @@ char* generate_shader(const JobSettings* s, bool recurrence) {
   append(&text, grid_lines(s));
   if (recurrence) append(&text, "\tfloat X,Y,oX;\n");
   append(&text, loop_head(s));
-  for (int32_t k = 0; k < static_cast<int32_t>(s->elements.count); k++)
+  for (int32_t k = 0; k < element_count(s); k++)
     append(&text, element_block(element_at(s, k), recurrence));
   append(&text, "\t}\n");
   append(&text, colour_lines(s));

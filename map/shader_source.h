@@ -15,6 +15,9 @@ char* generate_shader(const JobSettings* settings, bool recurrence);
 std::string kick_polynomial(int plane, int order);
 
 double factorial(int n);
+// k_j / j! of a kick, the coefficient of the j-th complex power; 0 for an
+// order the element does not give.
+double kick_strength(const MapElement* e, int32_t order);
 double binomial(int n, int k);
 
 // Whether a collimator limit is written into the loop test: a limit at or

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "map/shader_source.h"
+
 namespace {
 
 struct Particle {
@@ -23,16 +25,12 @@ struct Element {
 
 std::vector<Element> elements_of(const JobSettings* s) {
   std::vector<Element> out;
-  for (uint32_t k = 0; k < s->elements.count; k++) {
-    const WordList* w = element_at(s, int32_t(k));
-    Element e{(w->words[0][0] | 32) == 'd', 0, {}};
-    if (e.drift) e.length = float(std::atof(word_at(w, 1)));
-    double fact = 1;
+  for (int32_t k = 0; k < element_count(s); k++) {
+    const MapElement* m = element_at(s, k);
+    Element e{m->kind == kElementDrift, float(m->length), {}};
     e.kick.strength.push_back(0);
-    for (int j = 1; j < w->count; j++) {
-      fact *= j;
-      e.kick.strength.push_back(float(std::atof(w->words[j]) / fact));
-    }
+    for (int32_t j = 1; m->kind == kElementKick && j <= m->orders; j++)
+      e.kick.strength.push_back(float(kick_strength(m, j)));
     out.push_back(e);
   }
   return out;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "test_dir.h"
+#include "util/text_util.h"
 
 namespace {
 
@@ -20,9 +21,13 @@ std::vector<int> iterations_of(const JobSettings& s) {
   return v;
 }
 
-std::vector<std::string> element_words(const JobSettings& s, int k) {
-  const WordList* w = element_at(&s, k);
-  return std::vector<std::string>(w->words, w->words + w->count);
+// An element as "D 1" or "K 0.5 0 -2", from its parsed record.
+std::string element_text(const JobSettings& s, int k) {
+  const MapElement* e = element_at(&s, k);
+  if (e->kind == kElementDrift) return format_text("D %g", e->length);
+  std::string t = "K";
+  for (int j = 0; j < e->orders; j++) t += format_text(" %g", e->strengths[j]);
+  return t;
 }
 
 void expect_range(const Range& r, double low, double high) {
@@ -59,8 +64,8 @@ TEST(JobFile, WorkedExampleJob) {
   EXPECT_EQ(s.baseres, 4);
   EXPECT_EQ(iterations_of(s), (std::vector<int>{10, 100}));
   ASSERT_EQ(s.elements.count, 2u);
-  EXPECT_EQ(element_words(s, 0), (std::vector<std::string>{"D", "1"}));
-  EXPECT_EQ(element_words(s, 1), (std::vector<std::string>{"K", "0.5", "0", "-2"}));
+  EXPECT_EQ(element_text(s, 0), "D 1");
+  EXPECT_EQ(element_text(s, 1), "K 0.5 0 -2");
 }
 
 TEST(JobFile, LineEndsOfEveryKindReadTheSameLines) {
@@ -99,7 +104,7 @@ TEST(JobFile, CommentsKeyCaseAndUnknownKeys) {
   expect_range(s.xrange, -2, 2);
   EXPECT_EQ(s.baseres, 64);
   ASSERT_EQ(s.elements.count, 1u);
-  EXPECT_EQ(element_words(s, 0), (std::vector<std::string>{"d", "0.5"}));
+  EXPECT_EQ(element_text(s, 0), "D 0.5");
   expect_range(s.yprange, 0, 3);
 }
 
