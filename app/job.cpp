@@ -48,8 +48,8 @@ void start_run(RunState* run) {
   int32_t n = iteration_count(&run->settings);
   run->pixels = static_cast<unsigned char*>(std::malloc(size_t(run->side) * size_t(run->side) * 3));
   run->histogram = static_cast<int32_t*>(std::malloc(sizeof(int32_t) * (size_t(n) + 1)));
-  run->volume_sum = zeroed_doubles(n + 1);
-  run->volume_sq_sum = zeroed_doubles(n + 1);
+  run->count_sum = static_cast<int64_t*>(std::calloc(size_t(n) + 1, sizeof(int64_t)));
+  run->count_sq_sum = static_cast<SquareSum*>(std::calloc(size_t(n) + 1, sizeof(SquareSum)));
   run->samples = 0;
   run->next_checkpoint = 1;
   run->clock_presented = -HUGE_VAL;  // the first pass presents

@@ -1,14 +1,12 @@
-// Program entry: the job is input.txt in the working directory; the
-// command line is not read.
-#include <string>
-
+// Program entry: veldspan [options] [JOBDIR]. With no arguments the job is
+// input.txt in the working directory, run in a window.
+#include "app/options.h"
 #include "app/run.h"
 #include "gfx/graphics_state.h"
 
 int main(int argc, char** argv) {
   graphics.instance = nullptr;
-  std::string command_line;
-  for (int i = 1; i < argc; i++) command_line += std::string(i > 1 ? " " : "") + argv[i];
-  run_job(command_line.c_str());
-  return 0;
+  RunOptions options = default_options();
+  int status = read_command_line(argc, argv, &options);
+  return status >= 0 ? status : run_job(&options);
 }

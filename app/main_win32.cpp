@@ -1,13 +1,19 @@
-// Program entry on Windows: a GUI program without a console. The job is
-// input.txt in the working directory; the command line is handed on but not
-// read. The exit status is run_job's (0), or 1 from a fatal error, which
-// ends the process before this returns.
+// Program entry on Windows: a GUI program without a console, taking the
+// same command line as on Linux. The exit status is run_job's, or 1 from a
+// fatal error, which ends the process before this returns.
 #include <windows.h>
 
+#include <cstdlib>
+
+#include "app/options.h"
 #include "app/run.h"
 #include "gfx/graphics_state.h"
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous: always null*/, LPSTR command_line, int /*show*/) {
+// NOTE: the C runtime splits the command line into __argc and __argv for a
+// GUI program as it does for main.
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous: always null*/, LPSTR /*command line*/, int /*show*/) {
   graphics.instance = instance;
-  return run_job(command_line ? command_line : "");
+  RunOptions options = default_options();
+  int status = read_command_line(__argc, __argv, &options);
+  return status >= 0 ? status : run_job(&options);
 }

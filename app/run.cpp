@@ -1,7 +1,9 @@
 #include "app/run.h"
 
 #include <cstdio>
+#include <cstdlib>
 
+#include "app/engine.h"
 #include "app/schedule.h"
 #include "app/statistics.h"
 #include "gfx/clock.h"
@@ -24,44 +26,8 @@ const int kKeyS = 0x53, kKeyQ = 0x51;
 // text and presentation are made only once the last presented picture is
 // that old (or for a screenshot): a swap can wait for the display's
 // refresh, and would then hold every pass to the refresh rate. The square
-// is drawn, read back and counted in every pass all the same.
+// is tracked and counted in every pass all the same.
 const double kPresentPeriod = 1.0 / 60;
-
-void set_jitter(const RunState* run) {
-  uint32_t index[4];
-  jitter_indices(run->samples, &index[0], &index[1], &index[2], &index[3]);
-  const char* const names[4] = {"jx", "jxp", "jy", "jyp"};
-  for (int k = 0; k < 4; k++) {
-    GLint location = shader_api.get_uniform_location(run->program, names[k]);
-    shader_api.uniform1f(location, static_cast<float>(jitter_fraction(index[k])));
-  }
-}
-
-// Texture coordinates 0 to 1 across and down the side x side pixels at the
-// top-left, so each pixel's fragment tracks its own grid point.
-// NOTE: the square is drawn without the depth test: its pixels are all
-// written in every pass whatever the depth buffer holds (it is cleared only
-// in passes that present), and testing and writing depth for every pixel
-// costs the software GL about 1 ms a square. Nothing else is drawn
-// with depth, so the test is left off; setting it off again is free.
-void draw_square(int side) {
-  glDisable(GL_DEPTH_TEST);
-  glColor3f(0, 0, 0.5f);
-  glBegin(GL_QUADS);
-  glTexCoord2f(0, 0); glVertex2i(0, 0);
-  glTexCoord2f(1, 0); glVertex2i(side, 0);
-  glTexCoord2f(1, 1); glVertex2i(side, side);
-  glTexCoord2f(0, 1); glVertex2i(0, side);
-  glEnd();
-}
-
-// NOTE: pixels of a minimised, unmapped or too small window are undefined;
-// counting them would put garbage into the statistics with no trace.
-const char* unreadable_reason(const RunState* run) {
-  if (!platform_window_viewable()) return "the window is not on the screen";
-  if (graphics.width < run->side || graphics.height < run->side) return "the window is smaller than the square";
-  return nullptr;
-}
 
 void refuse_sample(RunState* run, const char* reason) {
   static int32_t last_refused = -1;
@@ -71,17 +37,43 @@ void refuse_sample(RunState* run, const char* reason) {
   run->samples -= 1;
 }
 
-// NOTE: a pass is timed stage by stage with the program's own clock, so
-// that the benchmark (and anyone reading the record) sees where it goes;
-// a clock reading costs far less than the smallest stage.
-void stage_done(RunState* run, PassStage stage, double* since) {
-  double now = PerfClock();
-  run->stage_seconds[stage] = now - *since;
-  *since = now;
+bool sample_limit_reached(const RunState* run) { return run->max_samples > 0 && run->samples >= run->max_samples; }
+
+void enter_job_dir(const RunOptions* options) {
+  if (options->job_dir.empty() || platform_change_dir(options->job_dir.c_str())) return;
+  fatal_error(format_text("The job directory %s cannot be entered", options->job_dir.c_str()).c_str());
 }
 
-bool sample_limit_reached(const RunState* run) {
-  return run->settings.maxsamples > 0 && run->samples >= run->settings.maxsamples;
+// A GL context, in a window or without one. Without a window, the CPU
+// engine needs none, and auto falls back to it when none can be made.
+bool open_gl(RunState* run, const RunOptions* options) {
+  if (run->windowed) {
+    open_graphics(1280, 1024, kTitle);
+    setup_status_font();
+    return true;
+  }
+  graphics.headless = 1;
+  if (options->engine == kEngineCpu) return false;
+  std::string why;
+  if (open_headless(options->device, &why)) return true;
+  if (options->engine != kEngineAuto) fatal_error(format_text("No GL context without a window: %s", why.c_str()).c_str());
+  std::fprintf(stderr, "no GL context without a window (%s); the CPU engine takes the samples\n", why.c_str());
+  return false;
+}
+
+void name_engine(bool have_gl) {
+  const char* gl = have_gl ? reinterpret_cast<const char*>(glGetString(GL_RENDERER)) : nullptr;
+  engine_info.gl_renderer = gl ? gl : "";
+  std::fprintf(stderr, "veldspan %s: engine %s on %s\n", program_version(), engine_name(engine_info.kind),
+               engine_device_text().c_str());
+}
+
+void choose_and_prepare(RunState* run, const RunOptions* options, bool have_gl, const char* source) {
+  const char* renderer = have_gl ? reinterpret_cast<const char*>(glGetString(GL_RENDERER)) : "";
+  EngineKind kind = choose_engine(options->engine, have_gl, renderer, have_gl ? gl_version() : 0);
+  engine_info.kind = kind;
+  name_engine(have_gl);
+  engine_prepare(run, kind, source);
 }
 
 }  // namespace
@@ -91,50 +83,42 @@ void check_job(const JobSettings* settings) {
   if (b < 1 || b > 32) fatal_error(format_text("baseres %d is out of range; it must be 1 to 32", b).c_str());
 }
 
-void draw_sample(RunState* run) {
-  shader_api.use_program(run->program);
-  run->samples += 1;
-  set_jitter(run);
-  draw_square(run->side);
+void sample_jitter(int32_t sample, double jitter[4]) {
+  uint32_t index[4];
+  jitter_indices(sample, &index[0], &index[1], &index[2], &index[3]);
+  for (int k = 0; k < 4; k++) jitter[k] = jitter_fraction(index[k]);
 }
 
-void finish_sample(RunState*) {
-  glFinish();
-  shader_api.use_program(0);
-}
-
-void read_sample(RunState* run) {
-  read_window_pixels(0, 0, run->side, run->side, GL_RGB, run->pixels);
-}
-
-bool count_sample(RunState* run) {
-  const char* reason = unreadable_reason(run);
-  int64_t out_of_range = count_levels(run);
-  if (!reason && out_of_range) reason = "pixels hold colours that are no loss class";
+bool count_sample(RunState* run, const char* reason) {
   if (reason) {
     refuse_sample(run, reason);
     return false;
   }
-  add_sample_volumes(run);
+  add_sample_counts(run);
   if (checkpoint_due(run->samples, run->next_checkpoint)) {
     write_result_block(run);
     run->next_checkpoint += 1;
+    if (!run->windowed) report_progress(run, true);
   }
   return true;
 }
 
-bool take_sample(RunState* run) {
-  draw_sample(run);
-  finish_sample(run);
-  read_sample(run);
-  return count_sample(run);
+bool take_sample(RunState* run, bool picture) {
+  run->samples += 1;
+  double jitter[4];
+  sample_jitter(run->samples, jitter);
+  const char* reason = engine_sample(run, jitter, picture);
+  double t = PerfClock();
+  bool counted = count_sample(run, reason);
+  run->stage_seconds[kStageCount] += PerfClock() - t;
+  return counted;
 }
 
 bool presentation_due(const RunState* run) {
-  return key_newly_pressed(kKeyS) || !(run->clock_now - run->clock_presented < kPresentPeriod);
+  return run->windowed && (key_newly_pressed(kKeyS) || !(run->clock_now - run->clock_presented < kPresentPeriod));
 }
 
-void present_pass(RunState* run, bool counted, bool shown) {
+void present_pass(RunState* run, bool shown) {
   if (shown) {
     if (key_newly_pressed(kKeyS)) take_screenshot();
     end_frame(0);
@@ -142,41 +126,62 @@ void present_pass(RunState* run, bool counted, bool shown) {
   }
   int quit_message = pump_messages();
   bool keys = key_held(graphics.keys, kKeyQ) || key_held(graphics.keys, VK_ESCAPE);
-  run->quit = run->quit || quit_message || keys || (counted && sample_limit_reached(run));
+  run->quit = run->quit || quit_message || keys;
+}
+
+// The window's part of a pass: the picture and the status text when the
+// frame is shown, then the messages and the keys.
+void frame_step(RunState* run, bool shown) {
+  double t = PerfClock();
+  if (shown) {
+    engine_draw_picture(run);
+    draw_status(run);
+  }
+  double drawn = PerfClock();
+  present_pass(run, shown);
+  run->stage_seconds[kStageStatus] = drawn - t;
+  run->stage_seconds[kStagePresent] = PerfClock() - drawn;
+}
+
+void headless_step(RunState* run) {
+  double t = PerfClock();
+  report_progress(run, false);
+  run->stage_seconds[kStageStatus] = PerfClock() - t;
+  run->stage_seconds[kStagePresent] = 0;
 }
 
 void run_pass(RunState* run) {
   run->clock_prev = run->clock_now;
   run->clock_now = PerfClock();
-  double t = run->clock_now;
-  draw_sample(run);
-  stage_done(run, kStageDraw, &t);
-  finish_sample(run);
-  stage_done(run, kStageFinish, &t);
-  read_sample(run);
-  stage_done(run, kStageRead, &t);
-  bool counted = count_sample(run), shown = presentation_due(run);
-  stage_done(run, kStageCount, &t);
-  if (shown) draw_status(run);
-  stage_done(run, kStageStatus, &t);
-  present_pass(run, counted, shown);
-  stage_done(run, kStagePresent, &t);
+  bool shown = presentation_due(run);
+  bool counted = take_sample(run, shown);
+  if (run->windowed) frame_step(run, shown);
+  else headless_step(run);
+  run->quit = run->quit || (counted && sample_limit_reached(run));
 }
 
-int run_job(const char* /*command_line: the program takes no arguments*/) {
+void start_job(RunState* run, const RunOptions* options, bool have_gl) {
+  if (have_gl) load_shader_api();
+  char* source = prepare_job(run);
+  choose_and_prepare(run, options, have_gl, source);
+  start_run(run);
+  run->max_samples = options->max_samples >= 0 ? options->max_samples : run->settings.maxsamples;
+  run->clock_now = run->clock_started = PerfClock();
+  if (run->windowed && graphics.width == 0)
+    fatal_error("GRAPHICS() macro not called at LOOP start, or no resolution specified");
+  if (run->windowed) pump_messages();
+  run->quit = false;
+}
+
+int run_job(const RunOptions* options) {
   RunState* run = &the_run;
+  run->windowed = !options->headless;
+  if (options->headless) graphics.headless = 1;
+  enter_job_dir(options);
   JobSettings early = read_job_file("input.txt");
   check_job(&early);
-  open_graphics(1280, 1024, kTitle);
-  setup_status_font();
-  load_shader_api();
-  char* source = prepare_job(run);
-  run->program = build_shader_program(source);
-  start_run(run);
-  run->clock_now = PerfClock();
-  if (graphics.width == 0) fatal_error("GRAPHICS() macro not called at LOOP start, or no resolution specified");
-  pump_messages();
-  run->quit = false;
+  start_job(run, options, open_gl(run, options));
   while (!run->quit) run_pass(run);
+  if (!run->windowed) finish_progress(run);
   return 0;
 }

@@ -7,31 +7,41 @@
 
 // The stages of one pass of the loop, in the order they run.
 enum PassStage {
-  kStageDraw,     // the square's draw is issued
-  kStageFinish,   // waiting for the tracking to finish
-  kStageRead,     // the square is read back
-  kStageCount,    // decoding, statistics, result block when due
-  kStageStatus,   // the status text
-  kStagePresent,  // screenshot on request, presentation, messages
+  kStageTrack,    // the engine tracks the sample's particles
+  kStageRead,     // its results are brought back (pixels or counts)
+  kStageCount,    // levels counted, statistics, result block when due
+  kStageStatus,   // the status text or the headless progress line
+  kStagePresent,  // picture, screenshot on request, presentation, messages
   kPassStages
 };
 
+// The ways a sample can be taken; auto picks one of the others at start.
+enum EngineKind { kEngineAuto, kEngineFragment, kEngineCompute, kEngineCpu };
+
+// Exact per-row sums of squared survivor counts: a count reaches 2^20 and
+// its square 2^40, so a few million samples already pass 64 bits.
+typedef unsigned __int128 SquareSum;
+
 struct RunState {
   JobSettings settings;          // the run's own copy of the job; never changed
-  uint32_t program;              // linked GL shader program
+  uint32_t program;              // linked GL shader program (fragment engine), else 0
   int32_t side;                  // side of the pixel square: baseres * baseres
   unsigned char* pixels;         // read-back buffer, side * side RGB triples
-  int32_t* histogram;            // n + 1 level counters, cleared every pass
-  CountedDoubles volume_sum;     // per-row sum of sample volumes
-  CountedDoubles volume_sq_sum;  // per-row sum of squared sample volumes
+  int32_t* histogram;            // n + 1 level counters, filled by every sample
+  int64_t* count_sum;            // per-row sum of survivor counts over the samples
+  SquareSum* count_sq_sum;       // per-row sum of squared survivor counts
   int32_t samples;               // samples counted so far
   int32_t next_checkpoint;       // L, index of the next result block
+  int32_t max_samples;           // end after this sample; 0 runs until quit
   double clock_now;              // clock at the start of this pass
   double clock_prev;             // the reading before clock_now
   double clock_presented;        // clock_now of the last pass presented
+  double clock_started;          // clock when the loop began
   unsigned char quit;            // set when the loop is to end
+  bool windowed;                 // a window shows the square and the status
+  EngineKind engine;             // the engine taking the samples
+  int64_t particle_turns;        // turns made by all particles so far; -1 when the engine cannot tell
   double stage_seconds[kPassStages];  // time of each stage of the last pass
-  char status_text[200];         // buffer for the status lines
   // Results-file text not yet on disk because the file could not be opened
   // when it was due; written, in order, at the next attempt that can.
   char* results_pending;

@@ -73,14 +73,17 @@ void survival_counts(int32_t* h, int32_t n) {
   for (int32_t k = n - 1; k >= 1; k--) h[k] += h[k + 1];
 }
 
-void add_sample_volumes(RunState* run) {
+// NOTE: a sample's volume is the particle volume times an integer count,
+// so the sums are kept as integers: nothing cancels when the spread is
+// formed, the domain row's error comes out exactly 0, and sums made by
+// different processes add up exactly.
+void add_sample_counts(RunState* run) {
   int32_t n = iteration_count(&run->settings);
   survival_counts(run->histogram, n);
-  double v0 = particle_volume(&run->settings);
   for (int32_t i = 0; i <= n; i++) {
-    double v = v0 * run->histogram[(i + 1) % (n + 1)];
-    run->volume_sum[i] += v;
-    run->volume_sq_sum[i] += v * v;
+    int64_t c = row_count(run->histogram, n, i);
+    run->count_sum[i] += c;
+    run->count_sq_sum[i] += static_cast<SquareSum>(c * c);
   }
 }
 
@@ -94,13 +97,16 @@ double particle_volume(const JobSettings* s) {
   return range_volume(s) / ((b * b) * (b * b));
 }
 
-double row_mean(const RunState* run, int32_t row) { return run->volume_sum[row] / run->samples; }
+double row_mean(const RunState* run, int32_t row) {
+  return particle_volume(&run->settings) * static_cast<double>(run->count_sum[row]) / run->samples;
+}
 
+// N * S2 - S1^2 is N^2 times the spread of the counts, exact in 128 bits
+// and never negative; only the last steps round.
 double row_standard_error(const RunState* run, int32_t row) {
-  double n = run->samples, s1 = run->volume_sum[row], s2 = run->volume_sq_sum[row];
-  double spread = s2 - s1 * s1 / n;
-  if (spread < 0) spread = 0;  // rounding; a NaN stays visible
-  return std::sqrt(spread / (n * (n - 1)));
+  SquareSum n = static_cast<SquareSum>(run->samples), s1 = static_cast<SquareSum>(run->count_sum[row]);
+  double spread = static_cast<double>(n * run->count_sq_sum[row] - s1 * s1), N = run->samples;
+  return particle_volume(&run->settings) * std::sqrt(spread / (N * N * (N - 1)));
 }
 
 std::string result_block_text(const RunState* run, int32_t checkpoint) {

@@ -24,12 +24,18 @@ int64_t count_levels(RunState* run);
 // Turns the raw level counts into survival counts: afterwards entry k >= 1
 // holds the pixels of level 0 or of a level >= k.
 void survival_counts(int32_t* histogram, int32_t n);
-// Adds this sample's row volumes to the two sums.
-void add_sample_volumes(RunState* run);
+// Turns the sample's raw level counts in histogram into survival counts
+// and adds them to the per-row sums.
+void add_sample_counts(RunState* run);
+// The survivor count of result row i in survival counts h: row 0 the
+// domain, row i < n the pixels past the first i thresholds, row n level 0.
+inline int32_t row_count(const int32_t* h, int32_t n, int32_t row) { return h[(row + 1) % (n + 1)]; }
 
 double range_volume(const JobSettings* s);
 double particle_volume(const JobSettings* s);
 
+// Mean surviving volume of a row over the samples so far, and its standard
+// error, from the exact count sums: the domain's error is exactly 0.
 double row_mean(const RunState* run, int32_t row);
 double row_standard_error(const RunState* run, int32_t row);
 

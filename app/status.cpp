@@ -1,9 +1,12 @@
-#include <cstring>
+#include <cstdio>
 
+#include "app/engine.h"
 #include "app/run.h"
 #include "app/schedule.h"
+#include "gfx/clock.h"
 #include "gfx/gl.h"
 #include "gfx/graphics_state.h"
+#include "gfx/platform.h"
 #include "text/font_file.h"
 #include "text/font_registry.h"
 #include "text/font_style.h"
@@ -15,10 +18,24 @@ namespace {
 // then show as "-" rather than as infinities.
 std::string rate_text(double count, double dt) { return dt > 0 ? format_text("%lg", count / dt) : "-"; }
 
-void draw_block(RunState* run, int y, const std::string& text) {
-  size_t n = text.copy(run->status_text, sizeof run->status_text - 1);
-  run->status_text[n] = 0;
-  draw_text(graphics.height, y, 0, run->status_text, 0xFFFFFF);
+void draw_block(int y, const std::string& text) { draw_text(graphics.height, y, 0, text.c_str(), 0xFFFFFF); }
+
+// Time of the last progress line written in place.
+double progress_shown = -1e300;
+const double kProgressPeriod = 0.25;
+
+// Particle-turns per second over the whole run, when the engine counts
+// turns; the grid points tracked per second otherwise.
+std::string throughput_text(const RunState* run, double elapsed) {
+  double particles = double(run->side) * run->side * run->samples;
+  if (run->particle_turns >= 0) return rate_text(double(run->particle_turns), elapsed) + " particle-turns/s";
+  return rate_text(particles, elapsed) + " particles/s";
+}
+
+std::string time_to_block_text(const RunState* run, double elapsed) {
+  int64_t left = samples_to_checkpoint(run->samples, run->next_checkpoint);
+  if (run->samples < 1 || !(elapsed > 0)) return "";
+  return format_text(" in %.0f s", double(left) * elapsed / run->samples);
 }
 
 }  // namespace
@@ -35,6 +52,10 @@ std::string status_rates_text(const RunState* run, unsigned error) {
          rate_text(1, dt) + " samples/s\n" + rate_text(s * s, dt) + " particles/s";
 }
 
+std::string status_engine_text() {
+  return std::string("Engine: ") + engine_name(engine_info.kind) + "\n" + engine_device_text();
+}
+
 std::string status_progress_text(const RunState* run) {
   double s = run->side;
   return format_text("Sample %d (%d^4 in %lld)\n%lg particles", run->samples, run->next_checkpoint,
@@ -44,6 +65,33 @@ std::string status_progress_text(const RunState* run) {
 
 void draw_status(RunState* run) {
   GLenum error = glGetError();
-  draw_block(run, 0, status_rates_text(run, error));
-  draw_block(run, 5 * line_height, status_progress_text(run));
+  draw_block(0, status_rates_text(run, error));
+  draw_block(5 * line_height, status_progress_text(run));
+  draw_block(9 * line_height, status_engine_text());
+}
+
+std::string progress_text(const RunState* run, double now) {
+  double elapsed = now - run->clock_started;
+  return format_text("sample %d, ", run->samples) + rate_text(run->samples, elapsed) + " samples/s, " +
+         throughput_text(run, elapsed) +
+         format_text(", next block %d^4 at sample %lld", run->next_checkpoint,
+                     static_cast<long long>(checkpoint_samples(run->next_checkpoint))) +
+         time_to_block_text(run, elapsed);
+}
+
+void report_progress(RunState* run, bool block) {
+  double now = PerfClock();
+  if (!platform_stderr_is_terminal()) {
+    if (block) std::fprintf(stderr, "%s\n", progress_text(run, now).c_str());
+    return;
+  }
+  if (now - progress_shown < kProgressPeriod && !block) return;
+  progress_shown = now;
+  std::fprintf(stderr, "\r%s\033[K", progress_text(run, now).c_str());
+  std::fflush(stderr);
+}
+
+void finish_progress(RunState* run) {
+  if (!platform_stderr_is_terminal()) return;
+  std::fprintf(stderr, "\r%s\033[K\n", progress_text(run, PerfClock()).c_str());
 }

@@ -20,7 +20,7 @@ std::string report_text(const char* format, ...) {
   return buffer;
 }
 
-const char* const kStageNames[kPassStages] = {"draw", "finish", "read", "count", "status", "present"};
+const char* const kStageNames[kPassStages] = {"track", "read", "count", "status", "present"};
 
 std::string rate_text(double rate) { return rate > 0 ? report_text("%.3g", rate) : "-"; }
 
@@ -71,22 +71,6 @@ double largest_level_difference(const std::vector<int64_t>& a, const std::vector
   int64_t worst = 0;
   for (size_t k = 0; k < a.size(); k++) worst = std::max<int64_t>(worst, std::llabs(a[k] - b[k]));
   return double(worst) / double(pixels);
-}
-
-std::string cpu_model() {
-  FILE* f = std::fopen("/proc/cpuinfo", "r");
-  if (!f) return "unknown CPU";
-  char line[512];
-  std::string model = "unknown CPU";
-  while (std::fgets(line, sizeof line, f)) {
-    const char* colon = std::strchr(line, ':');
-    if (std::strncmp(line, "model name", 10) != 0 || !colon) continue;
-    model = colon + 2;
-    model.erase(model.find_last_not_of(" \n") + 1);
-    break;
-  }
-  std::fclose(f);
-  return model;
 }
 
 std::string rates_text(const JobFigures* f) {

@@ -44,8 +44,6 @@ JobFigures job_figures(const JobReport* report);
 std::vector<int64_t> raw_levels(const int32_t* survival, int32_t n);
 double largest_level_difference(const std::vector<int64_t>& a, const std::vector<int64_t>& b, int64_t pixels);
 
-// "model name" of /proc/cpuinfo, or "unknown CPU".
-std::string cpu_model();
 
 std::string job_text(const JobReport* report, const JobFigures* f);
 std::string table_head();

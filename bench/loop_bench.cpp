@@ -20,7 +20,7 @@
 #include "app/schedule.h"
 #include "app/statistics.h"
 #include "bench/bench_report.h"
-#include "bench/cpu_tracker.h"
+#include "app/cpu_tracker.h"
 #include "gfx/clock.h"
 #include "gfx/frame.h"
 #include "gfx/gl.h"
@@ -113,30 +113,23 @@ void enter_job_copy(const std::string& job) {
   if (chdir(dir.c_str()) != 0) std::exit(1);
 }
 
-// The start-up of the program's run_job for the job in the working
-// directory, on the window that is already open.
-void start_job(RunState* run) {
-  std::memset(run, 0, sizeof *run);
+// The program's own start-up for the job in the working directory, on the
+// window that is already open, with the fragment engine.
+void start_bench_job(RunState* run) {
+  std::memset(static_cast<void*>(run), 0, sizeof *run);
+  run->windowed = true;
+  RunOptions options = default_options();
+  options.engine = kEngineFragment;
   JobSettings early = read_job_file("input.txt");
   check_job(&early);
-  char* source = prepare_job(run);
-  run->program = build_shader_program(source);
-  start_run(run);
-  run->clock_now = PerfClock();
-  pump_messages();
+  start_job(run, &options, true);
 }
 
 void end_job(RunState* run) {
   std::free(run->pixels);
   std::free(run->histogram);
-  counted_doubles_free(run->volume_sum);
-  counted_doubles_free(run->volume_sq_sum);
-}
-
-void sample_jitter(int32_t sample, double jitter[4]) {
-  uint32_t i[4];
-  jitter_indices(sample, &i[0], &i[1], &i[2], &i[3]);
-  for (int k = 0; k < 4; k++) jitter[k] = jitter_fraction(i[k]);
+  std::free(run->count_sum);
+  std::free(run->count_sq_sum);
 }
 
 // One pass of the program's loop, then the CPU tracker on the sample it
@@ -179,7 +172,7 @@ JobReport bench_job(const std::string& job) {
   enter_job_copy(job);
   JobReport report{base_name(job), 0, 0, {}};
   RunState run;
-  start_job(&run);
+  start_bench_job(&run);
   CpuMap map = cpu_map(&run.settings);
   report.particles = int64_t(run.side) * run.side;
   PassRecord r;

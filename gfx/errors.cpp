@@ -3,6 +3,7 @@
 
 #include "gfx/clock.h"
 #include "gfx/frame.h"
+#include "gfx/graphics_state.h"
 #include "gfx/platform.h"
 
 namespace {
@@ -31,7 +32,10 @@ void fatal_error(const char* message) { fatal_error_detail(message, nullptr); }
 void fatal_error_detail(const char* message, const char* detail) {
   log_error(message);
   if (detail && *detail) append_log(detail);
-  platform_message_box(message, "Oh sod it");
+  // NOTE: a run without a window has nobody to click a box away; its
+  // message goes to stderr, which a batch system keeps.
+  if (graphics.headless) std::fprintf(stderr, "%s\n", message);
+  else platform_message_box(message, "Oh sod it");
   close_graphics_with_status(1);
 }
 

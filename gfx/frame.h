@@ -8,6 +8,12 @@
 // every failure ends the process through fatal_error.
 int open_graphics(int width, int height, const char* title);
 void init_gl_state(int width, int height);
+// Makes a GL context current with no window (graphics.headless is set
+// whether or not one could be made: nothing is to be shown either way);
+// false, with the reason in why, when none can be made.
+bool open_headless(int device, std::string* why);
+// An entry point of the current context, headless or not.
+void* gl_proc_address(const char* name);
 
 // Where a window of the given outer size opens for a cursor and desktop.
 struct WindowPlacement {

@@ -19,6 +19,7 @@ struct GraphicsState {
   int32_t mouse_hold_off;        // 1 until the first mouse message with no button held
   char typed_text[500];          // typed characters, NUL-terminated, at most 499
   uint32_t clear_colour;         // last clear colour given to GL, 0xRRGGBB; starts 0x01000000
+  unsigned char headless;        // a run without a window: no message box, no presentation
 };
 
 extern GraphicsState graphics;

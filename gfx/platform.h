@@ -10,6 +10,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // --- window and context (each returns false on failure) ---
 bool platform_register_class(const char* class_name);
@@ -44,6 +45,15 @@ void platform_minimise();
 // Whether the window is shown on the screen: mapped, not minimised.
 bool platform_window_viewable();
 
+// --- a GL context without a window ---
+// Makes a GL context current with nothing on the screen: over EGL on Linux
+// (the EGL device numbered device, or with device -1 the first that works,
+// then Mesa's surfaceless platform), a hidden window on Windows. False,
+// with the reason in why, when none can be made.
+bool platform_open_headless(int device, std::string* why);
+// The entry points of that context.
+void* platform_headless_proc_address(const char* name);
+
 // --- presentation and GL ---
 void platform_swap_buffers();
 void* platform_gl_proc_address(const char* name);
@@ -66,3 +76,7 @@ void platform_time_text(char* out, size_t size);
 
 // --- the outside world ---
 int platform_run_command(const char* command);
+// Whether stderr is a terminal (progress is then updated in place).
+bool platform_stderr_is_terminal();
+// Makes path the working directory; false when it cannot be entered.
+bool platform_change_dir(const char* path);

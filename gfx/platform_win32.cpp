@@ -118,6 +118,28 @@ bool platform_create_window(const char* class_name, const char* title, int x, in
   return true;
 }
 
+// NOTE: Windows makes a GL context only for a window's device context; a
+// run without a window gets one that is never shown. Its class is the
+// frame's own, so that its messages take the same road.
+bool platform_open_headless(int, std::string* why) {
+  const char* class_name = "OpenGL WinClass";
+  platform_register_class(class_name);
+  win.window = CreateWindowExA(0, class_name, "", kWindowStyle & ~WS_VISIBLE, 0, 0, 64, 64, nullptr, nullptr,
+                               instance(), nullptr);
+  if (!win.window) {
+    *why = "the hidden window for the GL context could not be made";
+    return false;
+  }
+  win.device_context = GetDC(win.window);
+  if (platform_choose_pixel_format() && platform_set_pixel_format() && platform_create_context() &&
+      platform_make_current())
+    return true;
+  *why = "no GL context could be made for a hidden window";
+  return false;
+}
+
+void* platform_headless_proc_address(const char* name) { return platform_gl_proc_address(name); }
+
 bool platform_choose_pixel_format() {
   if (!win.device_context) return false;
   win.pixel_format = ChoosePixelFormat(win.device_context, &kPixelFormat);

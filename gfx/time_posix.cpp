@@ -1,8 +1,9 @@
-// Time services and the command call over POSIX.
+// Time services, the command call and the process's surroundings over POSIX.
 #include <clocale>
 #include <cstdlib>
 #include <ctime>
 #include <locale.h>
+#include <unistd.h>
 
 #include "gfx/platform.h"
 
@@ -50,3 +51,7 @@ void platform_date_text(char* out, size_t size) { format_now("%Y-%b-%d", out, si
 void platform_time_text(char* out, size_t size) { format_now("%H:%M:%S", out, size); }
 
 int platform_run_command(const char* command) { return std::system(command); }
+
+bool platform_stderr_is_terminal() { return isatty(STDERR_FILENO) == 1; }
+
+bool platform_change_dir(const char* path) { return chdir(path) == 0; }

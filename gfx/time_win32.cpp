@@ -1,5 +1,6 @@
 // Time services and the command call over Win32 and the C runtime.
 #include <windows.h>
+#include <io.h>
 
 #include <cstdlib>
 
@@ -43,3 +44,7 @@ void platform_time_text(char* out, size_t size) {
 }
 
 int platform_run_command(const char* command) { return std::system(command); }
+
+bool platform_stderr_is_terminal() { return _isatty(_fileno(stderr)) != 0; }
+
+bool platform_change_dir(const char* path) { return SetCurrentDirectoryA(path) != FALSE; }

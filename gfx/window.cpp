@@ -61,3 +61,12 @@ void init_gl_state(int width, int height) {
   set_pixel_projection(width, height);
   glLoadIdentity();
 }
+
+bool open_headless(int device, std::string* why) {
+  graphics.headless = 1;
+  return platform_open_headless(device, why);
+}
+
+void* gl_proc_address(const char* name) {
+  return graphics.headless ? platform_headless_proc_address(name) : platform_gl_proc_address(name);
+}

@@ -4,7 +4,6 @@
 #include <string>
 
 #include "gfx/frame.h"
-#include "gfx/platform.h"
 #include "util/text_util.h"
 
 ShaderApi shader_api;
@@ -13,20 +12,25 @@ namespace {
 
 template <typename T>
 bool fetch(T* entry, const char* name) {
-  *entry = reinterpret_cast<T>(platform_gl_proc_address(name));
+  *entry = reinterpret_cast<T>(gl_proc_address(name));
   return *entry != nullptr;
 }
 
-bool fetch_all() {
-  ShaderApi& a = shader_api;
-  bool ok = fetch(&a.create_shader, "glCreateShader") & fetch(&a.shader_source, "glShaderSource") &
-            fetch(&a.compile_shader, "glCompileShader") & fetch(&a.create_program, "glCreateProgram") &
-            fetch(&a.attach_shader, "glAttachShader") & fetch(&a.link_program, "glLinkProgram") &
-            fetch(&a.use_program, "glUseProgram") & fetch(&a.get_uniform_location, "glGetUniformLocation") &
-            fetch(&a.uniform1f, "glUniform1f");
-  return ok & fetch(&a.get_shader_iv, "glGetShaderiv") & fetch(&a.get_shader_info_log, "glGetShaderInfoLog") &
-         fetch(&a.get_program_iv, "glGetProgramiv") & fetch(&a.get_program_info_log, "glGetProgramInfoLog");
+#define VELDSPAN_FETCH(type, field, name) missing += fetch(&shader_api.field, #name) ? 0 : 1;
+
+bool fetch_gl2() {
+  int missing = 0;
+  VELDSPAN_GL2_ENTRY_POINTS(VELDSPAN_FETCH)
+  return missing == 0;
 }
+
+void fetch_later() {
+  int missing = 0;
+  VELDSPAN_LATER_ENTRY_POINTS(VELDSPAN_FETCH)
+  (void)missing;
+}
+
+#undef VELDSPAN_FETCH
 
 // The compiler's or linker's messages; shaders and programs have the same
 // pair of query functions.
@@ -38,9 +42,9 @@ std::string info_log(GLuint object, PFNGLGETSHADERIVPROC get_iv, PFNGLGETSHADERI
   return log.c_str();
 }
 
-void fail_build(const std::string& log) {
+void fail_build(const char* what, const std::string& log) {
   std::string detail = log.empty() || log.back() == '\n' ? log : log + "\n";
-  fatal_error_detail("Shader program failed to build; the source is in shadercode.txt", detail.c_str());
+  fatal_error_detail(what, detail.c_str());
 }
 
 }  // namespace
@@ -55,20 +59,25 @@ void load_shader_api() {
                                       static_cast<double>(gl_version()));
     fatal_error(message.c_str());
   }
-  if (!fetch_all()) fatal_error("OpenGL shader functions are missing from this context");
+  if (!fetch_gl2()) fatal_error("OpenGL shader functions are missing from this context");
+  fetch_later();
 }
 
-GLuint build_shader_program(const char* source) {
-  GLuint shader = shader_api.create_shader(GL_FRAGMENT_SHADER);
+GLuint build_program(GLenum type, const char* source, const char* what) {
+  GLuint shader = shader_api.create_shader(type);
   shader_api.shader_source(shader, 1, &source, nullptr);
   shader_api.compile_shader(shader);
   GLint compiled = 0, linked = 0;
   shader_api.get_shader_iv(shader, GL_COMPILE_STATUS, &compiled);
-  if (!compiled) fail_build(info_log(shader, shader_api.get_shader_iv, shader_api.get_shader_info_log));
+  if (!compiled) fail_build(what, info_log(shader, shader_api.get_shader_iv, shader_api.get_shader_info_log));
   GLuint program = shader_api.create_program();
   shader_api.attach_shader(program, shader);
   shader_api.link_program(program);
   shader_api.get_program_iv(program, GL_LINK_STATUS, &linked);
-  if (!linked) fail_build(info_log(program, shader_api.get_program_iv, shader_api.get_program_info_log));
+  if (!linked) fail_build(what, info_log(program, shader_api.get_program_iv, shader_api.get_program_info_log));
   return program;
+}
+
+GLuint build_shader_program(const char* source) {
+  return build_program(GL_FRAGMENT_SHADER, source, "Shader program failed to build; the source is in shadercode.txt");
 }

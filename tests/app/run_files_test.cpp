@@ -44,8 +44,8 @@ TEST(RunFiles, StartSizesTheBuffersAndWritesTheFirstLine) {
   prepare_job(run);
   start_run(run);
   EXPECT_EQ(run->side, 256);
-  EXPECT_EQ(counted_doubles_count(run->volume_sum), 2);  // n = 1
-  EXPECT_EQ(run->volume_sq_sum[1], 0.0);
+  EXPECT_EQ(run->count_sum[1], 0);  // n = 1: two rows
+  EXPECT_EQ(run->count_sq_sum[1], 0u);
   EXPECT_EQ(run->samples, 0);
   EXPECT_EQ(run->next_checkpoint, 1);
   EXPECT_TRUE(std::regex_match(read_file("output.csv"), kStartLine));
@@ -79,7 +79,7 @@ TEST(RunFiles, DefaultJobAfterTwoCheckpoints) {
     for (size_t p = 0; p < pixels / 4; p++) run->pixels[p * 3 + 2] = 128;  // a quarter lost before 100
     run->samples = s;
     ASSERT_EQ(count_levels(run), 0);
-    add_sample_volumes(run);
+    add_sample_counts(run);
     if (s == 1 || s == 16) {
       write_result_block(run);
       run->next_checkpoint++;

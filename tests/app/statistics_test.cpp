@@ -21,8 +21,8 @@ RunState run_with(std::vector<int> iterations, int baseres = 2) {
   run.side = baseres * baseres;
   run.pixels = new unsigned char[size_t(run.side) * run.side * 3]();
   run.histogram = new int32_t[iterations.size() + 1];
-  run.volume_sum = zeroed_doubles(int(iterations.size()) + 1);
-  run.volume_sq_sum = zeroed_doubles(int(iterations.size()) + 1);
+  run.count_sum = new int64_t[iterations.size() + 1]();
+  run.count_sq_sum = new SquareSum[iterations.size() + 1]();
   string_set(&run.results_pending, "");
   return run;
 }
@@ -36,7 +36,7 @@ void paint(RunState* run, int pixel, int r, int g, int b) {
 void take_sample(RunState* run) {
   run->samples++;
   EXPECT_EQ(count_levels(run), 0);
-  add_sample_volumes(run);
+  add_sample_counts(run);
 }
 
 }  // namespace
@@ -87,24 +87,24 @@ TEST(Statistics, RowsTakeDomainThresholdsAndWrapToLevelZero) {
   paint(&run, 1, 0, 0, 127);  // level 1
   run.samples++;
   count_levels(&run);
-  add_sample_volumes(&run);
-  double v0 = 16.0 / 16.0;  // range volume 16 over 16 cells
-  EXPECT_EQ(run.volume_sum[0], 16 * v0);
-  EXPECT_EQ(run.volume_sum[1], 15 * v0);
-  EXPECT_EQ(run.volume_sum[2], 14 * v0);
-  EXPECT_EQ(run.volume_sum[3], 14 * v0);
+  add_sample_counts(&run);
+  EXPECT_EQ(run.count_sum[0], 16);
+  EXPECT_EQ(run.count_sum[1], 15);
+  EXPECT_EQ(run.count_sum[2], 14);
+  EXPECT_EQ(run.count_sum[3], 14);
+  EXPECT_EQ(row_mean(&run, 1), 15.0);  // range volume 16 over 16 cells
 }
 
 TEST(Statistics, BlackAndAllLostSquaresAndOneThreshold) {
   RunState black = run_with({100});
   take_sample(&black);  // all pixels level 0: survived everything
-  EXPECT_EQ(black.volume_sum[0], 16.0);
-  EXPECT_EQ(black.volume_sum[1], 16.0);
+  EXPECT_EQ(row_mean(&black, 0), 16.0);
+  EXPECT_EQ(row_mean(&black, 1), 16.0);
   RunState lost = run_with({100});
   for (int p = 0; p < 16; p++) paint(&lost, p, 0, 0, 128);
   take_sample(&lost);
-  EXPECT_EQ(lost.volume_sum[0], 16.0);
-  EXPECT_EQ(lost.volume_sum[1], 0.0);
+  EXPECT_EQ(row_mean(&lost, 0), 16.0);
+  EXPECT_EQ(row_mean(&lost, 1), 0.0);
   EXPECT_EQ(range_volume(&lost.settings), 16.0);
   EXPECT_EQ(particle_volume(&lost.settings), 1.0);
 }
@@ -154,32 +154,53 @@ TEST(Statistics, RunsOfEqualColoursCountPixelByPixel) {
   EXPECT_EQ(std::vector<int32_t>(run.histogram, run.histogram + 4), expected);
 }
 
-TEST(Statistics, MeanAndClampedStandardError) {
+TEST(Statistics, MeanAndStandardErrorFromExactCounts) {
   RunState run = run_with({100});
-  take_sample(&run);
-  take_sample(&run);
-  take_sample(&run);
+  for (int k = 0; k < 3; k++) take_sample(&run);
   EXPECT_EQ(row_mean(&run, 0), 16.0);
-  EXPECT_EQ(row_standard_error(&run, 0), 0.0);  // never NaN from rounding
-  run.volume_sum[1] = 0.1 + 0.2 + 0.3;
-  run.volume_sq_sum[1] = 0.01 + 0.04 + 0.09;
-  EXPECT_NEAR(row_standard_error(&run, 1), std::sqrt(0.02 / 6), 1e-15);
-  run.volume_sum[1] = 3 * 0.1;
-  run.volume_sq_sum[1] = 3 * 0.1 * 0.1 * (1 - 1e-15);  // slightly negative spread
+  EXPECT_EQ(row_standard_error(&run, 0), 0.0);
+  run.count_sum[1] = 1 + 2 + 3;  // counts 1, 2 and 3: sample variance 1
+  run.count_sq_sum[1] = 1 + 4 + 9;
+  EXPECT_EQ(row_mean(&run, 1), 2.0);
+  EXPECT_NEAR(row_standard_error(&run, 1), std::sqrt(1.0 / 3), 1e-15);
+}
+
+// A box whose volume is no power of two: the per-sample volume is inexact,
+// and sums of squared volumes used to cancel into a spread of about 1e-7
+// where every sample had the same domain.
+TEST(Statistics, DomainErrorIsExactlyZeroForAnyBox) {
+  RunState run = run_with({100});
+  run.settings.xrange = Range{-1.3, 1.7};
+  run.settings.yprange = Range{-0.7, 0.4};
+  for (int k = 0; k < 81; k++) take_sample(&run);
+  EXPECT_EQ(row_standard_error(&run, 0), 0.0);
   EXPECT_EQ(row_standard_error(&run, 1), 0.0);
+  EXPECT_EQ(row_mean(&run, 0), range_volume(&run.settings));
+}
+
+// A run of 2^31 - 1 samples of a full 32^4 square: the squared counts pass
+// 2^64 long before, and the spread must still come out exactly 0.
+TEST(Statistics, SumsOfSquaresDoNotOverflow) {
+  RunState run = run_with({100}, 32);
+  int64_t c = int64_t(1) << 20, n = INT32_MAX;
+  run.samples = int32_t(n);
+  run.count_sum[0] = c * n;
+  run.count_sq_sum[0] = SquareSum(c * c) * SquareSum(n);
+  EXPECT_EQ(row_standard_error(&run, 0), 0.0);
+  EXPECT_EQ(row_mean(&run, 0), 16.0);
 }
 
 TEST(Statistics, BlockTextFirstWithTwoColumnsThenThree) {
   RunState run = run_with({100}, 32);
   run.samples = 1;
-  run.volume_sum[0] = 16;
-  run.volume_sum[1] = 2.5e-7;
-  EXPECT_EQ(result_block_text(&run, 1), "32^4 grid\nIters,4D_Vol\nDomain,16\n100,2.5e-007\n\n");
+  run.count_sum[0] = 1 << 20;
+  run.count_sum[1] = 1;  // one particle of volume 2^-16
+  EXPECT_EQ(result_block_text(&run, 1), "32^4 grid\nIters,4D_Vol\nDomain,16\n100,1.52587891e-005\n\n");
   run.samples = 16;
-  run.volume_sum[0] = 16 * 16;
-  run.volume_sq_sum[0] = 16 * 256;
-  run.volume_sum[1] = 16 * 0.5;
-  run.volume_sq_sum[1] = 16 * 0.25;
+  run.count_sum[0] = int64_t(16) << 20;
+  run.count_sq_sum[0] = SquareSum(16) << 40;
+  run.count_sum[1] = 16 << 15;  // 2^15 particles, a volume of 0.5, in every sample
+  run.count_sq_sum[1] = SquareSum(16) << 30;
   EXPECT_EQ(result_block_text(&run, 2), "64^4 grid\nIters,4D_Vol,+/-\nDomain,16,0\n100,0.5,0\n\n");
   EXPECT_EQ(result_block_text(&run, 3).substr(0, 19), "96^4 irregular grid");
   EXPECT_EQ(result_block_text(&run, 4).substr(0, 10), "128^4 grid");

@@ -20,8 +20,8 @@ TEST(BenchReport, RawLevelsUndoTheSurvivalCounts) {
 
 TEST(BenchReport, FiguresChargeEveryPassItsTime) {
   JobReport r{"job", 16, 0, {}};
-  PassRecord fast{2, {0.001, 0.002, 0, 0, 0, 0.001}, 0.004, 0.002, 400, 0};
-  PassRecord slow{3, {0.001, 0.002, 0, 0, 0.004, 0.009}, 0.016, 0.002, 600, 0.25};
+  PassRecord fast{2, {0.003, 0, 0, 0, 0.001}, 0.004, 0.002, 400, 0};
+  PassRecord slow{3, {0.003, 0, 0, 0.004, 0.009}, 0.016, 0.002, 600, 0.25};
   r.passes = {fast, fast, slow};
   JobFigures f = job_figures(&r);
   EXPECT_DOUBLE_EQ(f.pass, 0.008);

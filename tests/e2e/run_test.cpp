@@ -25,8 +25,9 @@ const char* const kWorkedJob =
 // colour of level 1, (0, 0, 0.5).
 const char* const kAllLostJob = "baseres 4\niterations 10 100\nxcollimator 2 3\nycollimator 2 3\n";
 
-int run_program(double timeout = 120) {
-  int pid = spawn_program({VELDSPAN_PROGRAM}, "program.log");
+int run_program(double timeout = 120, std::vector<std::string> options = {}) {
+  options.insert(options.begin(), VELDSPAN_PROGRAM);
+  int pid = spawn_program(options, "program.log");
   return wait_program(pid, timeout);
 }
 
@@ -232,17 +233,21 @@ TEST(EndToEnd, StatusTextStandsInTheStripBesideAnUnchangedSquare) {
   for (int y = 0; y < 1024; y += 3)
     for (int x = 0; x < 1024; x += 3) changed += bmp_pixel(bmp, x, y) != blue;
   EXPECT_EQ(changed, 0) << "square pixels differ from level 1";
-  // Three lines from y = 0, two from y = 5 line heights: the bundled font's
-  // cells are 10 pixels high and a new line moves down 11.
-  std::vector<int> rows = lit_rows(bmp, 1024), top, second;
-  for (int y : rows) (y < 40 ? top : second).push_back(y);
+  // Three lines from y = 0, two from y = 5 line heights, and the engine's
+  // two from 9: the bundled font's cells are 10 pixels high and a new line
+  // moves down 11.
+  std::vector<int> rows = lit_rows(bmp, 1024), top, second, engine;
+  for (int y : rows) (y < 40 ? top : y < 80 ? second : engine).push_back(y);
   ASSERT_FALSE(top.empty());
   ASSERT_FALSE(second.empty());
+  ASSERT_FALSE(engine.empty());
   EXPECT_LT(top.front(), 5);
   EXPECT_LT(top.back(), 33);
   EXPECT_GE(second.front(), 50);
   EXPECT_LT(second.front(), 55);
   EXPECT_LT(second.back(), 72);
+  EXPECT_GE(engine.front(), 90);
+  EXPECT_LT(engine.back(), 112);
   int white = 0;
   for (int y : rows)
     for (int x = 1024; x < 1280; x++) white += bmp_pixel(bmp, x, y) == std::vector<int>{255, 255, 255};
@@ -297,15 +302,16 @@ TEST(EndToEnd, FatalPathsLogShowTheBoxAndExitWithStatusOne) {
   struct Case {
     const char* job;
     const char* message;
+    std::vector<std::string> options;
   } cases[] = {
-      {"baseres 0\n", "baseres 0 is out of range; it must be 1 to 32"},
-      {"baseres 4\nD nan\n", "Shader program failed to build; the source is in shadercode.txt"},
+      {"baseres 0\n", "baseres 0 is out of range; it must be 1 to 32", {}},
+      {"baseres 4\nD nan\n", "Shader program failed to build; the source is in shadercode.txt", {"--engine", "fragment"}},
   };
   for (const Case& c : cases) {
     TestDir dir;
     write_file("input.txt", c.job);
     int watcher = spawn_program({"/bin/sh", "-c", "xdotool search --sync --name '^Oh sod it$' key Return"}, "watcher.log");
-    EXPECT_EQ(run_program(60), 1) << c.job << read_file("program.log");
+    EXPECT_EQ(run_program(60, c.options), 1) << c.job << read_file("program.log");
     EXPECT_EQ(wait_program(watcher, 10), 0) << "the message box was shown and dismissed";
     std::vector<std::string> log = split(read_file("graphics_error.log"), '\n');
     ASSERT_GE(log.size(), 1u) << c.job;

@@ -104,15 +104,15 @@ new_job_dir() {  # new_job_dir JOB_TEXT: a fresh directory holding input.txt
   echo "$dir"
 }
 
-run_windows() {  # run_windows DIR SECONDS: runs veldspan.exe there, prints its status
+run_windows() {  # run_windows DIR SECONDS [OPTION...]: runs veldspan.exe there, prints its status
   local status=0
-  (cd "$1" && timeout "$2" wine "$exe" >program.log 2>&1) || status=$?
+  (cd "$1" && timeout "$2" wine "$exe" "${@:3}" >program.log 2>&1) || status=$?
   echo "$status"
 }
 
-run_linux() {
+run_linux() {  # run_linux DIR SECONDS [OPTION...]
   local status=0
-  (cd "$1" && timeout "$2" "$linux_exe" >program.log 2>&1) || status=$?
+  (cd "$1" && timeout "$2" "$linux_exe" "${@:3}" >program.log 2>&1) || status=$?
   echo "$status"
 }
 
@@ -175,16 +175,17 @@ level_one_blue() {  # the colour (0, 0, 0.5) read back: blue 127 or 128
 
 # The same job gives the same results and the same shader text on both
 # builds: the same renderer gives the same pixels. Text files are written
-# in text mode, so with CR LF line ends on Windows.
-test_worked_example_matches_linux() {
+# in text mode, so with CR LF line ends on Windows. Each engine the
+# Windows program has is checked, in a window and without one.
+test_worked_example_matches_linux() {  # test_worked_example_matches_linux [OPTION...]
   local win lin status before=$failed
   win=$(new_job_dir "${WORKED_JOB}maxsamples 16
 ")
   lin=$(new_job_dir "${WORKED_JOB}maxsamples 16
 ")
-  status=$(run_windows "$win" 60)
-  check "worked example: veldspan.exe exits with status 0 (got $status)" [ "$status" = 0 ] || show_log "$win/program.log"
-  status=$(run_linux "$lin" 60)
+  status=$(run_windows "$win" 60 "$@")
+  check "worked example $*: veldspan.exe exits with status 0 (got $status)" [ "$status" = 0 ] || show_log "$win/program.log"
+  status=$(run_linux "$lin" 60 --engine fragment)
   check "worked example: the Linux program exits with status 0 (got $status)" [ "$status" = 0 ]
   check "worked example: output.csv starts with the dated start line" \
     grep -Eq "^Veldspan job started $STAMP"$'\r$' <(head -n 1 "$win/output.csv")
@@ -232,13 +233,13 @@ test_screenshot_per_press_and_quit() {
 # A fatal error writes its dated line to the log (CR LF), shows the box,
 # and ends the process with status 1 once the box is dismissed; Wine
 # hands the program's exit status on.
-fatal_case() {  # fatal_case NAME JOB MESSAGE MIN_LOG_LINES
+fatal_case() {  # fatal_case NAME JOB MESSAGE MIN_LOG_LINES [OPTION...]
   local name=$1 dir watcher status watcher_status=0 first
   local before=$failed
   dir=$(new_job_dir "$2")
   dismiss_box_watcher &
   watcher=$!
-  status=$(run_windows "$dir" 60)
+  status=$(run_windows "$dir" 60 "${@:5}")
   wait "$watcher" || watcher_status=$?
   check "$name: exits with status 1 (got $status)" [ "$status" = 1 ] || show_log "$dir/program.log"
   check "$name: the box was shown and dismissed" [ "$watcher_status" = 0 ]
@@ -255,7 +256,7 @@ test_fatal_paths() {
   # The compiler's messages follow the line.
   fatal_case "shader that does not build" "baseres 4
 D nan
-" "Shader program failed to build; the source is in shadercode.txt" 2
+" "Shader program failed to build; the source is in shadercode.txt" 2 --engine fragment
 }
 
 main() {
@@ -267,6 +268,9 @@ main() {
   echo "Wine prefix ready in $((SECONDS - start)) s"
   start=$SECONDS
   test_worked_example_matches_linux
+  test_worked_example_matches_linux --engine fragment
+  test_worked_example_matches_linux --engine cpu --headless
+  test_worked_example_matches_linux --engine fragment --headless
   test_screenshot_per_press_and_quit
   test_fatal_paths
   echo "Wine tests ran in $((SECONDS - start)) s"

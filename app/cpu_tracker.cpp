@@ -1,10 +1,14 @@
-#include "bench/cpu_tracker.h"
+#include "app/cpu_tracker.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #ifdef _OPENMP
 #include <omp.h>
+#endif
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
 #endif
 
 #include "map/shader_source.h"
@@ -182,7 +186,7 @@ int32_t cpu_level(const CpuMap* m, int32_t turns) {
   return 0;
 }
 
-CpuSample cpu_track_sample(const CpuMap* m, const double jitter[4]) {
+CpuSample cpu_track_sample(const CpuMap* m, const double jitter[4], int32_t* pixel_levels) {
   const float j[4] = {float(jitter[0]), float(jitter[1]), float(jitter[2]), float(jitter[3])};
   int64_t particles = int64_t(m->baseres) * m->baseres * m->baseres * m->baseres;
   int64_t blocks = (particles + kBlock - 1) / kBlock, turns = 0;
@@ -198,8 +202,10 @@ CpuSample cpu_track_sample(const CpuMap* m, const double jitter[4]) {
     fill_block(m, first, count, j, &b);
     track_block(m, &b);
     for (int p = 0; p < count; p++) {
+      int32_t level = cpu_level(m, b.turns[p]);
       turns += b.turns[p];
-      counts[cpu_level(m, b.turns[p])]++;
+      counts[level]++;
+      if (pixel_levels) pixel_levels[first + p] = level;
     }
   }
   return CpuSample{levels, turns};
@@ -210,5 +216,24 @@ int cpu_tracker_threads() {
   return omp_get_max_threads();
 #else
   return 1;
+#endif
+}
+
+// NOTE: x86 processors spell out their name in 48 bytes of the extended
+// cpuid leaves; the same on every operating system.
+std::string cpu_model() {
+#if defined(__x86_64__) || defined(__i386__)
+  unsigned words[12] = {};
+  if (__get_cpuid_max(0x80000000u, nullptr) < 0x80000004u) return "unknown CPU";
+  for (unsigned leaf = 0; leaf < 3; leaf++)
+    __get_cpuid(0x80000002u + leaf, &words[4 * leaf], &words[4 * leaf + 1], &words[4 * leaf + 2], &words[4 * leaf + 3]);
+  char name[49] = {};
+  std::memcpy(name, words, 48);
+  std::string model = name;
+  model.erase(0, model.find_first_not_of(' '));
+  model.erase(model.find_last_not_of(' ') + 1);
+  return model.empty() ? "unknown CPU" : model;
+#else
+  return "unknown CPU";
 #endif
 }

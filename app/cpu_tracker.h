@@ -1,11 +1,12 @@
-// The CPU rival of the program's loop: the same job, the same grid and
-// jitter, tracked in single precision by the cores. It is written the way
+// The CPU engine's tracker: the same job, the same grid and jitter as the
+// shader, tracked in single precision by the cores. It is written the way
 // a physicist would write the fastest tracker of their own: particles in
 // blocks held as structure of arrays, every element a loop the compiler
 // vectorises, a branch-free collimator test, a block's turns stopping once
 // the whole block is lost, and blocks shared among the cores.
 #pragma once
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "map/job_file.h"
@@ -39,8 +40,13 @@ struct CpuSample {
 
 CpuMap cpu_map(const JobSettings* s);
 // Tracks every grid point of the square for a sample's jitter fractions.
-CpuSample cpu_track_sample(const CpuMap* map, const double jitter[4]);
+// When pixel_levels is given, the level of every pixel of the square is
+// written to it too, row-major from the top-left pixel.
+CpuSample cpu_track_sample(const CpuMap* map, const double jitter[4], int32_t* pixel_levels = nullptr);
 // Level of a particle that made the given number of turns.
 int32_t cpu_level(const CpuMap* map, int32_t turns);
 // Threads the tracker shares a sample among (1 without OpenMP).
 int cpu_tracker_threads();
+// The processor's name as it gives it itself ("unknown CPU" where it
+// cannot be asked).
+std::string cpu_model();

@@ -1,7 +1,7 @@
 // The benchmark's CPU tracker against the independent reference tracker:
 // the same single-precision operations in the same order, so the level
 // counts must agree exactly, whatever the vectorising compiler did.
-#include "bench/cpu_tracker.h"
+#include "app/cpu_tracker.h"
 
 #include <gtest/gtest.h>
 

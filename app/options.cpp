@@ -1,0 +1,98 @@
+#include "app/options.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/engine.h"
+
+namespace {
+
+// A whole decimal number from 0 to 2^31 - 1, nothing else.
+bool parse_count(const char* text, int32_t* value) {
+  if (!*text || std::strspn(text, "0123456789") != std::strlen(text)) return false;
+  errno = 0;
+  long long v = std::strtoll(text, nullptr, 10);
+  if (errno || v > INT32_MAX) return false;
+  *value = static_cast<int32_t>(v);
+  return true;
+}
+
+// The option at argv[*i] that takes a value: the value, or null (and the
+// error) when it is missing or bad.
+const char* option_value(int argc, const char* const* argv, int* i, std::string* error) {
+  if (*i + 1 >= argc) {
+    *error = format_text("%s needs a value", argv[*i]);
+    return nullptr;
+  }
+  return argv[++*i];
+}
+
+bool read_valued(const std::string& name, const char* value, RunOptions* o, std::string* error) {
+  bool ok = name == "--engine"        ? engine_from_name(value, &o->engine)
+            : name == "--max-samples" ? parse_count(value, &o->max_samples)
+                                      : parse_count(value, &o->device);
+  if (!ok) *error = format_text("bad value for %s: %s", name.c_str(), value);
+  return ok;
+}
+
+bool takes_value(const std::string& a) { return a == "--engine" || a == "--max-samples" || a == "--device"; }
+
+bool read_flag(const std::string& a, RunOptions* o) {
+  if (a == "--headless") o->headless = true;
+  else if (a == "--help" || a == "-h") o->help = true;
+  else if (a == "--version") o->version = true;
+  else return false;
+  return true;
+}
+
+}  // namespace
+
+RunOptions default_options() { return RunOptions{"", false, kEngineAuto, -1, -1, false, false}; }
+
+bool parse_options(int argc, const char* const* argv, RunOptions* o, std::string* error) {
+  for (int i = 1; i < argc; i++) {
+    std::string a = argv[i];
+    if (takes_value(a)) {
+      const char* value = option_value(argc, argv, &i, error);
+      if (!value || !read_valued(a, value, o, error)) return false;
+    } else if (read_flag(a, o)) {
+      continue;
+    } else if (a.size() > 1 && a[0] == '-') {
+      *error = "unknown option " + a;
+      return false;
+    } else if (o->job_dir.empty() && !a.empty()) {
+      o->job_dir = a;
+    } else {
+      *error = "more than one job directory: " + a;
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string usage_text() {
+  return "usage: veldspan [options] [JOBDIR]\n"
+         "Measures the dynamic aperture of the job in JOBDIR/input.txt (default: the working\n"
+         "directory) and writes output.csv there.\n"
+         "  --headless          no window: runs without a display (EGL, or the CPU)\n"
+         "  --engine NAME       auto (default), fragment, compute or cpu\n"
+         "  --max-samples N     end after sample N (overrides \"maxsamples\" in the job)\n"
+         "  --device N          the EGL device (GPU) of a headless run; default: the first that works\n"
+         "  --help              this text\n"
+         "  --version           the program's version\n";
+}
+
+const char* program_version() { return VELDSPAN_VERSION; }
+
+int read_command_line(int argc, const char* const* argv, RunOptions* options) {
+  std::string error;
+  if (!parse_options(argc, argv, options, &error)) {
+    std::fprintf(stderr, "veldspan: %s\n%s", error.c_str(), usage_text().c_str());
+    return 2;
+  }
+  if (options->help) std::fputs(usage_text().c_str(), stdout);
+  else if (options->version) std::printf("veldspan %s\n", program_version());
+  return options->help || options->version ? 0 : -1;
+}

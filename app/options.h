@@ -1,0 +1,27 @@
+// The command line: veldspan [options] [JOBDIR].
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "app/run_state.h"
+
+struct RunOptions {
+  std::string job_dir;  // the job's directory; empty for the working directory
+  bool headless;        // no window: the run needs no display
+  EngineKind engine;    // the engine asked for
+  int32_t max_samples;  // overrides the job's "maxsamples"; -1 keeps it
+  int32_t device;       // EGL device for a headless run; -1 for the first that works
+  bool help;            // print the usage and end
+  bool version;         // print the version and end
+};
+
+RunOptions default_options();
+// Reads the arguments after the program name into options; false, with
+// what was wrong in error, for an unknown option or a bad value.
+bool parse_options(int argc, const char* const* argv, RunOptions* options, std::string* error);
+std::string usage_text();
+// Reads the command line; prints the usage or the version, or refuses a
+// bad line (usage on stderr, status 2) before anything is written. Returns
+// the exit status when the program is to end now, -1 when it is to run.
+int read_command_line(int argc, const char* const* argv, RunOptions* options);
+const char* program_version();
