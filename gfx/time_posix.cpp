@@ -1,4 +1,7 @@
-// Time services and the command call over POSIX.
+// Time services, the command call and file lengths over POSIX.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <clocale>
 #include <cstdlib>
 #include <ctime>
@@ -50,3 +53,12 @@ void platform_date_text(char* out, size_t size) { format_now("%Y-%b-%d", out, si
 void platform_time_text(char* out, size_t size) { format_now("%H:%M:%S", out, size); }
 
 int platform_run_command(const char* command) { return std::system(command); }
+
+int64_t platform_file_length(const char* path) {
+  struct stat status;
+  return stat(path, &status) == 0 ? static_cast<int64_t>(status.st_size) : -1;
+}
+
+bool platform_truncate_file(const char* path, int64_t length) {
+  return truncate(path, static_cast<off_t>(length)) == 0;
+}
