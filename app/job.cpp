@@ -6,6 +6,7 @@
 
 #include "app/run_state.h"
 #include "gfx/clock.h"
+#include "gfx/frame.h"
 #include "gfx/platform.h"
 #include "map/shader_source.h"
 
@@ -80,4 +81,17 @@ void start_run(RunState* run) {
   run->samples = 0;
   run->next_checkpoint = 1;
   run->clock_presented = -HUGE_VAL;  // the first pass presents
+}
+
+// NOTE: the run's end is the last chance for text still pending (the
+// program that held the file may have let go of it). What still does not
+// reach the file goes to stderr whole, so that no result is lost silently;
+// the log only says so, as the log may be on the same full disk.
+int finish_results(RunState* run) {
+  if (!run->results_pending || !run->results_pending[0] || write_results_text(run, "")) return 0;
+  const char* message = "output.csv could not be written; the results missing from it were written to stderr";
+  std::fprintf(stderr, "%s:\n%s", message, run->results_pending);
+  std::fflush(stderr);
+  log_error(message);
+  return kExitResultsLost;
 }

@@ -9,6 +9,5 @@ int main(int argc, char** argv) {
   graphics.instance = nullptr;
   std::string command_line;
   for (int i = 1; i < argc; i++) command_line += std::string(i > 1 ? " " : "") + argv[i];
-  run_job(command_line.c_str());
-  return 0;
+  return run_job(command_line.c_str());
 }

@@ -1,7 +1,8 @@
 // Program entry on Windows: a GUI program without a console. The job is
 // input.txt in the working directory; the command line is handed on but not
-// read. The exit status is run_job's (0), or 1 from a fatal error, which
-// ends the process before this returns.
+// read. The exit status is run_job's (0, or 2 when results could not be
+// written), or 1 from a fatal error, which ends the process before this
+// returns.
 #include <windows.h>
 
 #include "app/run.h"

@@ -175,8 +175,7 @@ int run_job(const char* /*command_line: the program takes no arguments*/) {
   start_run(run);
   run->clock_now = PerfClock();
   if (graphics.width == 0) fatal_error("GRAPHICS() macro not called at LOOP start, or no resolution specified");
-  pump_messages();
-  run->quit = false;
+  run->quit = pump_messages() != 0;  // the window may have been closed already
   while (!run->quit) run_pass(run);
-  return 0;
+  return finish_results(run);
 }

@@ -3,6 +3,7 @@
 #pragma once
 #include "app/run_state.h"
 
+// Returns the process's exit status (finish_results).
 int run_job(const char* command_line);
 
 // One pass of the loop, and its sampling part: draw, read back, count.

@@ -51,6 +51,14 @@ void start_run(RunState* run);
 // everything pending reached the file.
 bool write_results_text(RunState* run, const char* text);
 
+// The exit status of a run that ended with results that never reached
+// "output.csv" (fatal errors end with 1).
+const int kExitResultsLost = 2;
+// At the end of a run: tries once more to write the text still pending;
+// what still cannot be written goes to stderr and the failure to the error
+// log. Returns the run's exit status: 0, or kExitResultsLost.
+int finish_results(RunState* run);
+
 // Writes text to a file opened with mode; true only when every byte
 // reached the file. Otherwise false, with errno telling why, and the file
 // as it was before (emptied for "wt").
