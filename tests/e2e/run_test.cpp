@@ -294,6 +294,27 @@ TEST(EndToEnd, ClosingTheWindowEndsWithStatusZeroAndNoLog) {
   EXPECT_EQ(read_file("graphics_error.log"), "");
 }
 
+// Keys count only when typed into the program's own window: typed into
+// another one, Q and Escape do not end the run, nor does S take a picture.
+TEST(EndToEnd, KeysTypedIntoAnotherWindowAreNotTheProgramsOwn) {
+  TestDir dir;
+  write_file("input.txt", kAllLostJob);
+  int pid = spawn_program({VELDSPAN_PROGRAM}, "program.log");
+  ASSERT_TRUE(wait_for_window(30));
+  OtherWindow other = open_other_window();
+  ASSERT_TRUE(other.display);
+  for (const char* key : {"q", "Escape", "s"}) hold_key(key);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(program_running(pid)) << "a key typed into another window ended the run";
+  EXPECT_EQ(screenshots().size(), 0u);
+  EXPECT_TRUE(focus_program_window());
+  hold_key("s");
+  hold_key("Escape");
+  EXPECT_EQ(wait_program(pid, 30), 0) << read_file("program.log");
+  EXPECT_EQ(screenshots().size(), 1u);
+  close_other_window(&other);
+}
+
 // output.csv cannot be opened for the whole run (a directory stands in its
 // way). However the run ends, its results reach stderr, the log says so,
 // and the exit status says the results are not in the file.
