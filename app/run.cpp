@@ -169,8 +169,7 @@ void start_job(RunState* run, const RunOptions* options, bool have_gl) {
   run->clock_now = run->clock_started = PerfClock();
   if (run->windowed && graphics.width == 0)
     fatal_error("GRAPHICS() macro not called at LOOP start, or no resolution specified");
-  if (run->windowed) pump_messages();
-  run->quit = false;
+  run->quit = run->windowed && pump_messages() != 0;  // the window may have been closed already
 }
 
 int run_job(const RunOptions* options) {
@@ -183,5 +182,5 @@ int run_job(const RunOptions* options) {
   start_job(run, options, open_gl(run, options));
   while (!run->quit) run_pass(run);
   if (!run->windowed) finish_progress(run);
-  return 0;
+  return finish_results(run);
 }

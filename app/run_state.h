@@ -43,7 +43,8 @@ struct RunState {
   int64_t particle_turns;        // turns made by all particles so far; -1 when the engine cannot tell
   double stage_seconds[kPassStages];  // time of each stage of the last pass
   // Results-file text not yet on disk because the file could not be opened
-  // when it was due; written, in order, at the next attempt that can.
+  // or written when it was due; written, in order, at the next attempt that
+  // can, at the latest when the run ends.
   char* results_pending;
   // The pending text starts the file: the next open empties it ("wt").
   bool results_truncate;
@@ -56,10 +57,19 @@ char* prepare_job(RunState* run);
 void start_run(RunState* run);
 
 // Appends text to the results file, keeping it (and anything still pending)
-// for a later attempt when the file cannot be opened. Returns true when
+// for a later attempt when it cannot all be written. Returns true when
 // everything pending reached the file.
 bool write_results_text(RunState* run, const char* text);
 
-// Writes text to a file opened with mode; false (and nothing written) when
-// the file cannot be opened.
+// The exit status of a run that ended with results that never reached
+// "output.csv" (fatal errors end with 1).
+const int kExitResultsLost = 4;
+// At the end of a run: tries once more to write the text still pending;
+// what still cannot be written goes to stderr and the failure to the error
+// log. Returns the run's exit status: 0, or kExitResultsLost.
+int finish_results(RunState* run);
+
+// Writes text to a file opened with mode; true only when every byte
+// reached the file. Otherwise false, with errno telling why, and the file
+// as it was before (emptied for "wt").
 bool write_whole_file(const char* path, const char* mode, const char* text);

@@ -1,8 +1,8 @@
 // Everything the operating system gives the frame: window, GL context,
 // messages, keyboard, message box, buffer swap, GL entry points, time
-// services and the command call. One implementation file per platform
-// (platform_x11.cpp with time_posix.cpp on Linux), chosen in CMake. Native
-// handles never leave the implementation file.
+// services, the command call and file lengths. One implementation file per
+// platform (platform_x11.cpp with time_posix.cpp on Linux), chosen in CMake.
+// Native handles never leave the implementation file.
 //
 // The window steps mirror the order in which the frame opens its window, so
 // that each failure keeps its own message: class, window, pixel format,
@@ -80,3 +80,7 @@ int platform_run_command(const char* command);
 bool platform_stderr_is_terminal();
 // Makes path the working directory; false when it cannot be entered.
 bool platform_change_dir(const char* path);
+// The length in bytes of the file at path; -1 when it cannot be read.
+int64_t platform_file_length(const char* path);
+// Cuts the file at path to length bytes; false when it could not be cut.
+bool platform_truncate_file(const char* path, int64_t length);

@@ -62,10 +62,10 @@ static_assert(kBoxStyle == 0x10010, "message box style 0x10010");
 
 // NOTE: the window procedure hands everything to the frame's handler, with
 // one exception: while the fatal-error box is up, its modal loop still
-// dispatches our window's messages, and a close there would end the
-// process with status 0 before the box returns. The run is ending with
-// status 1 anyway; the close is swallowed so that it cannot turn the
-// failure into a success.
+// dispatches our window's messages, and a close there would post the quit
+// message, which ends the box's loop before anyone read it; the process
+// would then end as a finished run. The run is ending with status 1 anyway;
+// the close is swallowed so that it cannot turn the failure into a success.
 LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   if (win.box_showing && message == WM_CLOSE) return 0;
   return window_message_handler(window, message, wparam, lparam);

@@ -21,6 +21,7 @@
 // The X headers come last: they define macros (None, Bool, Status) that
 // would otherwise leak into the headers above.
 #include <GL/glx.h>
+#include <X11/XKBlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -44,6 +45,7 @@ struct X11State {
   Atom wm_delete_window;     // WM_DELETE_WINDOW, the close box's request
   Atom wm_state;             // WM_STATE, where the window manager says "iconic"
   unsigned char key_vk[256][2];  // per keycode: generic virtual key and left/right one (0: none)
+  bool key_down[256];        // per keycode: held, as our window's key events left it
   bool key_table_built;      // key_vk matches the server's current keyboard mapping
   char class_name[128];      // class given at registration; the WM_CLASS class
   bool error_logged;         // an asynchronous X error was written to stderr already
@@ -117,6 +119,10 @@ Display* display() {
   x11.wm_protocols = XInternAtom(x11.display, "WM_PROTOCOLS", False);
   x11.wm_delete_window = XInternAtom(x11.display, "WM_DELETE_WINDOW", False);
   x11.wm_state = XInternAtom(x11.display, "WM_STATE", False);
+  // NOTE: a held key's auto-repeat then comes as presses alone, without the
+  // release before each, so the key never reads as let go in between.
+  Bool detectable = False;
+  XkbSetDetectableAutoRepeat(x11.display, True, &detectable);
   return x11.display;
 }
 
@@ -326,6 +332,7 @@ void on_button(const XButtonEvent& e, bool press) {
 }
 
 void on_key_press(XKeyEvent* e) {
+  if (e->keycode < 256) x11.key_down[e->keycode] = true;
   char text[32];
   KeySym keysym;
   int count = XLookupString(e, text, sizeof text, &keysym, nullptr);
@@ -349,6 +356,7 @@ void on_client_message(const XClientMessageEvent& e) {
 void on_destroy() {
   x11.window = 0;
   x11.mapped = false;
+  std::memset(x11.key_down, 0, sizeof x11.key_down);
   send(WM_DESTROY, 0, 0);
 }
 
@@ -360,6 +368,12 @@ void translate_window_event(XEvent* event) {
     case ClientMessage: on_client_message(event->xclient); break;
     case DestroyNotify: on_destroy(); break;
     case KeyPress: on_key_press(&event->xkey); break;
+    case KeyRelease:
+      if (event->xkey.keycode < 256) x11.key_down[event->xkey.keycode] = false;
+      break;
+    // NOTE: once the focus is elsewhere, the releases go elsewhere too; a key
+    // held as it left would stay held for good, as on Windows it does not.
+    case FocusOut: std::memset(x11.key_down, 0, sizeof x11.key_down); break;
     case ButtonPress: on_button(event->xbutton, true); break;
     case ButtonRelease: on_button(event->xbutton, false); break;
     case MotionNotify:
@@ -569,18 +583,17 @@ int platform_dispatch_messages() {
 
 void platform_post_quit(int) { x11.quit_pending = true; }
 
-// NOTE: XQueryKeymap reads the server's keyboard as a whole, whichever
-// window has the focus, one round trip per call.
+// NOTE: the keys held are those our window's own key events left held, as
+// the Windows keyboard state follows the messages its thread took: a key
+// typed into another program's window is not ours (the server's keymap,
+// XQueryKeymap, would have it held whichever window has the focus).
 void platform_keyboard_state(unsigned char keys[256]) {
   if (!keys) return;
   std::memset(keys, 0, 256);
-  Display* d = display();
-  if (!d) return;
-  if (!x11.key_table_built) build_key_table(d);
-  char held[32];
-  XQueryKeymap(d, held);
+  if (!x11.display) return;
+  if (!x11.key_table_built) build_key_table(x11.display);
   for (int code = 0; code < 256; code++) {
-    if (!(held[code >> 3] & (1 << (code & 7)))) continue;
+    if (!x11.key_down[code]) continue;
     for (unsigned char vk : x11.key_vk[code])
       if (vk) keys[vk] = 0x80;
   }

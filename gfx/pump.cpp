@@ -26,9 +26,13 @@ void typed_character(uintptr_t wparam) {
 
 intptr_t window_message_handler(void* window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
   switch (message) {
+    // NOTE: a closed window ends the run as Q does, through the quit message
+    // and the end of the loop, not by ending the process from in here: the
+    // run may still hold results that must reach the file, or be reported.
     case WM_CLOSE:
     case WM_DESTROY:
-      close_graphics();
+      platform_post_quit(0);
+      return 0;
     case WM_SIZE:
       set_pixel_projection(static_cast<int>(lparam & 0xFFFF), static_cast<int>((lparam >> 16) & 0xFFFF));
       return 0;

@@ -1,9 +1,12 @@
-// Time services, the command call and the process's surroundings over POSIX.
+// Time services, the command call, file lengths and the process's
+// surroundings over POSIX.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <clocale>
 #include <cstdlib>
 #include <ctime>
 #include <locale.h>
-#include <unistd.h>
 
 #include "gfx/platform.h"
 
@@ -55,3 +58,12 @@ int platform_run_command(const char* command) { return std::system(command); }
 bool platform_stderr_is_terminal() { return isatty(STDERR_FILENO) == 1; }
 
 bool platform_change_dir(const char* path) { return chdir(path) == 0; }
+
+int64_t platform_file_length(const char* path) {
+  struct stat status;
+  return stat(path, &status) == 0 ? static_cast<int64_t>(status.st_size) : -1;
+}
+
+bool platform_truncate_file(const char* path, int64_t length) {
+  return truncate(path, static_cast<off_t>(length)) == 0;
+}

@@ -1,4 +1,5 @@
-// Time services and the command call over Win32 and the C runtime.
+// Time services, the command call and file lengths over Win32 and the C
+// runtime.
 #include <windows.h>
 #include <io.h>
 
@@ -48,3 +49,21 @@ int platform_run_command(const char* command) { return std::system(command); }
 bool platform_stderr_is_terminal() { return _isatty(_fileno(stderr)) != 0; }
 
 bool platform_change_dir(const char* path) { return SetCurrentDirectoryA(path) != FALSE; }
+int64_t platform_file_length(const char* path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return -1;
+  return static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+}
+
+// NOTE: the C runtime's _chsize takes a 32-bit length; the system call does
+// not, and needs no descriptor of the runtime.
+bool platform_truncate_file(const char* path, int64_t length) {
+  HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER end;
+  end.QuadPart = length;
+  bool cut = SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+  CloseHandle(file);
+  return cut;
+}

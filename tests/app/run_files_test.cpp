@@ -1,8 +1,10 @@
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 #include <regex>
 
@@ -109,6 +111,58 @@ TEST(RunFiles, TextThatCannotBeWrittenIsKeptAndWrittenInOrderLater) {
   EXPECT_NE(first, std::string::npos);
   EXPECT_LT(first, second);
   EXPECT_EQ(text.find("Veldspan", 1), std::string::npos);
+  EXPECT_STREQ(run->results_pending, "");
+}
+
+// A small tmpfs mounted at "disk" for one test, taken away at its end.
+struct SmallDisk {
+  std::string path;
+  ~SmallDisk() {
+    if (!path.empty()) umount2(path.c_str(), MNT_DETACH);
+  }
+};
+
+// Writes the block of checkpoint L as the loop does; returns its text.
+std::string write_checkpoint(RunState* run, int32_t L) {
+  run->samples = L * L * L * L;
+  run->next_checkpoint = L;
+  write_result_block(run);
+  return result_block_text(run, L);
+}
+
+// The disk fills up in the middle of a block: the file keeps only whole
+// blocks, the cut one stays pending with the blocks after it, and once there
+// is room again the next checkpoint writes them all, in order.
+TEST(RunFiles, FullDiskLeavesOnlyWholeBlocksAndTheRestFollowsLater) {
+  TestDir dir;
+  std::string job = "baseres 4\niterations";
+  for (int k = 1; k <= 250; k++) job += " " + std::to_string(k);  // blocks of about 2 kB, cut part way
+  write_file("input.txt", job + "\n");
+  RunState* run = fresh_run();
+  prepare_job(run);
+  mkdir("disk", 0755);
+  SmallDisk disk;
+  if (mount("tmpfs", "disk", "tmpfs", 0, "size=16k") != 0)
+    GTEST_SKIP() << "a tmpfs could not be mounted (" << std::strerror(errno) << "); run as root to test a full disk";
+  disk.path = dir.path + "/disk";
+  ASSERT_EQ(chdir("disk"), 0);
+  write_file("filler", std::string(12288, 'x'));  // leaves one 4 kB page
+  start_run(run);
+  std::string whole = read_file("output.csv"), cut;
+  int32_t L = 1;
+  for (; L <= 6 && cut.empty(); L++) {
+    std::string block = write_checkpoint(run, L);
+    (run->results_pending[0] ? cut : whole) += block;
+  }
+  ASSERT_FALSE(cut.empty()) << "the disk never filled";
+  ASSERT_GT(L, 2) << "no block fitted";
+  EXPECT_EQ(read_file("output.csv"), whole);
+  EXPECT_EQ(run->results_pending, cut);
+  cut += write_checkpoint(run, L++);  // still full: it waits behind the cut one
+  EXPECT_EQ(read_file("output.csv"), whole);
+  ASSERT_EQ(unlink("filler"), 0);
+  cut += write_checkpoint(run, L);
+  EXPECT_EQ(read_file("output.csv"), whole + cut);
   EXPECT_STREQ(run->results_pending, "");
 }
 

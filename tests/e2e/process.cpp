@@ -39,6 +39,11 @@ int wait_program(int pid, double timeout_seconds) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
 }
 
+bool program_running(int pid) {
+  int status = 0;
+  return waitpid(pid, &status, WNOHANG) == 0;
+}
+
 int shell(const std::string& command) {
   int status = std::system(command.c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -76,17 +81,59 @@ Window program_window(Display* d) {
   return XGetWindowAttributes(d, w, &a) && a.map_state == IsViewable ? w : 0;
 }
 
+int ignore_x_error(Display*, XErrorEvent*) { return 0; }
+
+// NOTE: XSync waits until the server took the focus change, so that keys
+// sent after it (by XTest) go to the new focus. A window that went away in
+// the meantime draws an error, which Xlib would otherwise end the tests for.
+void give_focus(Display* d, Window w) {
+  XErrorHandler previous = XSetErrorHandler(ignore_x_error);
+  XSetInputFocus(d, w, RevertToPointerRoot, CurrentTime);
+  XSync(d, False);
+  XSetErrorHandler(previous);
+}
+
 }  // namespace
 
 bool wait_for_window(double timeout_seconds) {
   Display* d = XOpenDisplay(nullptr);
   if (!d) return false;
   auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_seconds);
-  bool found = false;
-  while (!(found = program_window(d) != 0) && std::chrono::steady_clock::now() < end)
+  Window w = 0;
+  while (!(w = program_window(d)) && std::chrono::steady_clock::now() < end)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  if (w) give_focus(d, w);
   XCloseDisplay(d);
-  return found;
+  return w != 0;
+}
+
+bool focus_program_window() {
+  Display* d = XOpenDisplay(nullptr);
+  if (!d) return false;
+  Window w = program_window(d);
+  if (w) give_focus(d, w);
+  XCloseDisplay(d);
+  return w != 0;
+}
+
+OtherWindow open_other_window() {
+  Display* d = XOpenDisplay(nullptr);
+  if (!d) return {nullptr, 0};
+  Window w = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 200, 100, 0, 0, 0);
+  XMapRaised(d, w);
+  XWindowAttributes a;
+  for (int tries = 0; tries < 500 && XGetWindowAttributes(d, w, &a) && a.map_state != IsViewable; tries++)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  give_focus(d, w);
+  return {d, w};
+}
+
+void close_other_window(OtherWindow* other) {
+  if (!other->display) return;
+  Display* d = static_cast<Display*>(other->display);
+  XDestroyWindow(d, other->window);
+  XCloseDisplay(d);
+  other->display = nullptr;
 }
 
 std::vector<unsigned char> window_picture(int* width, int* height) {

@@ -14,8 +14,20 @@ int shell(const std::string& command);
 // Holds a key down for a moment with XTest, as a person would, then
 // releases it; a quick tap could fall between two keyboard reads.
 void hold_key(const std::string& key, double seconds = 0.3);
-// Waits until a window of the program's class is mapped.
+// Whether the program has not ended yet.
+bool program_running(int pid);
+// Waits until a window of the program's class is mapped, then gives it the
+// keyboard focus, as a window manager would (the tests' Xvfb has none).
 bool wait_for_window(double timeout_seconds);
+bool focus_program_window();
+// A window of the test's own, standing for another program's: mapped and
+// given the keyboard focus, until it is closed.
+struct OtherWindow {
+  void* display;
+  unsigned long window;
+};
+OtherWindow open_other_window();
+void close_other_window(OtherWindow* other);
 // What the program's window shows on the screen (its presented picture,
 // not its back buffer): red, green, blue bytes per pixel, rows from the
 // top; empty when the window cannot be read.

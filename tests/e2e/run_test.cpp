@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
+#include <sys/stat.h>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -296,6 +297,55 @@ TEST(EndToEnd, ClosingTheWindowEndsWithStatusZeroAndNoLog) {
   ASSERT_TRUE(close_window());
   EXPECT_EQ(wait_program(pid, 30), 0) << read_file("program.log");
   EXPECT_EQ(read_file("graphics_error.log"), "");
+}
+
+// Keys count only when typed into the program's own window: typed into
+// another one, Q and Escape do not end the run, nor does S take a picture.
+TEST(EndToEnd, KeysTypedIntoAnotherWindowAreNotTheProgramsOwn) {
+  TestDir dir;
+  write_file("input.txt", kAllLostJob);
+  int pid = spawn_program({VELDSPAN_PROGRAM}, "program.log");
+  ASSERT_TRUE(wait_for_window(30));
+  OtherWindow other = open_other_window();
+  ASSERT_TRUE(other.display);
+  for (const char* key : {"q", "Escape", "s"}) hold_key(key);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(program_running(pid)) << "a key typed into another window ended the run";
+  EXPECT_EQ(screenshots().size(), 0u);
+  EXPECT_TRUE(focus_program_window());
+  hold_key("s");
+  hold_key("Escape");
+  EXPECT_EQ(wait_program(pid, 30), 0) << read_file("program.log");
+  EXPECT_EQ(screenshots().size(), 1u);
+  close_other_window(&other);
+}
+
+// output.csv cannot be opened for the whole run (a directory stands in its
+// way). However the run ends, its results reach stderr, the log says so,
+// and the exit status says the results are not in the file.
+TEST(EndToEnd, ResultsThatNeverReachTheFileGoToStderrWithStatusFour) {
+  const char* const ends[] = {"maxsamples", "q", "close"};
+  for (std::string end : ends) {
+    TestDir dir;
+    mkdir("output.csv", 0755);
+    write_file("input.txt", std::string(kAllLostJob) + (end == "maxsamples" ? "maxsamples 1\n" : ""));
+    int pid = spawn_program({VELDSPAN_PROGRAM}, "program.log");
+    if (end != "maxsamples") {
+      ASSERT_TRUE(wait_for_window(30)) << end;
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));  // past sample 1
+      if (end == "q") hold_key("q");
+      else EXPECT_TRUE(close_window()) << end;
+    }
+    int status = wait_program(pid, 30);
+    std::string output = read_file("program.log");
+    EXPECT_EQ(status, 4) << end << ": " << output;
+    EXPECT_TRUE(std::regex_search(output, kStartLine)) << end;
+    EXPECT_NE(output.find("\n4^4 grid\nIters,4D_Vol\nDomain,16\n10,0\n100,0\n\n"), std::string::npos) << end;
+    std::smatch m;
+    std::string log = read_file("graphics_error.log");
+    ASSERT_TRUE(std::regex_search(log, m, kLogLine)) << end << ": " << log;
+    EXPECT_EQ(m[1], "output.csv could not be written; the results missing from it were written to stderr");
+  }
 }
 
 TEST(EndToEnd, FatalPathsLogShowTheBoxAndExitWithStatusOne) {

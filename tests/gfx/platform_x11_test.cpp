@@ -291,18 +291,50 @@ TEST_F(PlatformWindow, ResizeCloseBoxAndQuitReachThePump) {
   EXPECT_EQ((500 << 16) | 700, pump_until(WM_SIZE).lparam);
 }
 
-TEST_F(PlatformWindow, HeldKeysReadAsVirtualKeys) {
+void give_focus(Window w) {
+  XSetInputFocus(peer(), w, RevertToPointerRoot, CurrentTime);
+  XSync(peer(), False);
+}
+
+// Pumps and reads the keys until the key reads as wanted, for up to
+// tries x 10 ms.
+bool key_reads(unsigned char keys[256], int code, unsigned char wanted, int tries = 200) {
+  for (; tries > 0; tries--, usleep(10000)) {
+    platform_dispatch_messages();
+    platform_keyboard_state(keys);
+    if (keys[code] == wanted) return true;
+  }
+  return false;
+}
+
+// Keys are ours while our window has the focus: held ones read as virtual
+// keys until released or until the focus moves on; keys typed into another
+// window are not ours.
+TEST_F(PlatformWindow, KeysReadAsVirtualKeysWhileOurWindowHasTheFocus) {
   unsigned char keys[256];
+  give_focus(window);
   hold_key(XK_s, true);
   hold_key(XK_Shift_L, true);
-  platform_keyboard_state(keys);
-  EXPECT_EQ(0x80, keys[0x53]);
+  EXPECT_TRUE(key_reads(keys, 0x53, 0x80));
   EXPECT_EQ(0x80, keys[VK_SHIFT] & keys[VK_LSHIFT]);
   EXPECT_EQ(0, keys[VK_RSHIFT] | keys[0x51]);
   hold_key(XK_Shift_L, false);
+  EXPECT_TRUE(key_reads(keys, VK_SHIFT, 0));
+  EXPECT_EQ(0x80, keys[0x53]) << "S is still held";
+  Window other = XCreateSimpleWindow(peer(), DefaultRootWindow(peer()), 0, 0, 50, 50, 0, 0, 0);
+  XMapWindow(peer(), other);
+  ASSERT_NE(0u, find_top_level([other](Window w) {
+              XWindowAttributes a;
+              return w == other && XGetWindowAttributes(peer(), w, &a) && a.map_state == IsViewable;
+            }));
+  give_focus(other);
+  EXPECT_TRUE(key_reads(keys, 0x53, 0)) << "released once the focus left";
   hold_key(XK_s, false);
-  platform_keyboard_state(keys);
-  EXPECT_EQ(0, keys[0x53] | keys[VK_SHIFT]);
+  hold_key(XK_q, true);
+  EXPECT_FALSE(key_reads(keys, 0x51, 0x80, 30)) << "Q typed into another window";
+  hold_key(XK_q, false);
+  XDestroyWindow(peer(), other);
+  XSync(peer(), False);
 }
 
 TEST_F(PlatformWindow, PointerWheelAndTypingBecomeMessages) {

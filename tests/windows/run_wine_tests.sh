@@ -44,6 +44,7 @@ readonly STAMP='[0-9]{4}-[A-Za-z]{3}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}'
 passed=0
 failed=0
 xvfb_pid=""
+small_disk=""  # a tmpfs mounted by a test, taken away at the end
 
 # --- reporting ---
 
@@ -77,6 +78,7 @@ start_xvfb() {
 cleanup() {
   timeout 20 wineserver -k >/dev/null 2>&1 || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  [ -n "$small_disk" ] && umount -l "$small_disk" 2>/dev/null && rmdir "$small_disk"
   return 0
 }
 
@@ -259,6 +261,49 @@ D nan
 " "Shader program failed to build; the source is in shadercode.txt" 2 --engine fragment
 }
 
+# Results that cannot be written end the run with status 4 and the missing
+# text on stderr: output.csv a directory (the log says so), and a disk that
+# fills up in the second block, which must be cut off again (and leaves no
+# room for the log).
+results_lost_case() {  # results_lost_case NAME DIR BLOCKS_IN_FILE MISSING_HEADER
+  local name=$1 dir=$2 status log
+  log=$(mktemp "$win_build/wine-test-log.XXXXXX")
+  status=0
+  (cd "$dir" && timeout 60 wine "$exe" >"$log" 2>&1) || status=$?
+  check "$name: exits with status 4 (got $status)" [ "$status" = 4 ] || show_log "$log"
+  check "$name: the missing block reaches stderr" grep -qx "$4" <(tr -d '\r' <"$log")
+  if [ "$3" -gt 0 ]; then
+    check "$name: output.csv holds $3 whole block(s)" [ "$(blocks "$dir/output.csv" | grep -c '\^4 grid$')" = "$3" ]
+    check "$name: output.csv ends with a whole block" [ "$(tail -c 4 "$dir/output.csv" | od -An -c | tr -d ' ')" = '\r\n\r\n' ]
+  fi
+  rm -f "$log"
+}
+
+test_results_lost() {
+  local dir before=$failed
+  dir=$(new_job_dir "${ALL_LOST_JOB}maxsamples 1
+")
+  mkdir "$dir/output.csv"
+  results_lost_case "output.csv a directory" "$dir" 0 "4^4 grid"
+  check "output.csv a directory: the log says so" \
+    grep -Eq "^$STAMP output.csv could not be written; the results missing from it" "$dir/graphics_error.log"
+  if [ "$failed" = "$before" ]; then rm -rf "$dir"; fi
+  small_disk=$(mktemp -d "$win_build/wine-disk.XXXXXX")
+  if ! mount -t tmpfs -o size=8k tmpfs "$small_disk" 2>/dev/null; then
+    echo "SKIPPED: the full disk (a tmpfs could not be mounted; run as root)"
+    rmdir "$small_disk"
+    small_disk=""
+    return 0
+  fi
+  # One page for input.txt, one for output.csv; the shader text does not fit
+  # and is cut back; blocks of 300 rows fill the page in the second block.
+  printf 'baseres 4\nxcollimator 2 3\nycollimator 2 3\niterations %s\nmaxsamples 16\n' "$(seq -s ' ' 1 300)" \
+    >"$small_disk/input.txt"
+  results_lost_case "full disk" "$small_disk" 1 "8^4 grid"
+  umount -l "$small_disk" && rmdir "$small_disk"
+  small_disk=""
+}
+
 main() {
   trap cleanup EXIT
   timeout 20 wineserver -k >/dev/null 2>&1  # one left from an interrupted run
@@ -273,6 +318,7 @@ main() {
   test_worked_example_matches_linux --engine fragment --headless
   test_screenshot_per_press_and_quit
   test_fatal_paths
+  test_results_lost
   echo "Wine tests ran in $((SECONDS - start)) s"
   echo "$passed passed, $failed failed"
   [ "$failed" = 0 ]
