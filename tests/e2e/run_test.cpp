@@ -16,6 +16,7 @@
 #include "app/statistics.h"
 #include "map/shader_source.h"
 #include "process.h"
+#include "results.h"
 #include "test_dir.h"
 
 namespace {
@@ -30,59 +31,6 @@ int run_program(double timeout = 120, std::vector<std::string> options = {}) {
   options.insert(options.begin(), VELDSPAN_PROGRAM);
   int pid = spawn_program(options, "program.log");
   return wait_program(pid, timeout);
-}
-
-struct Block {
-  std::string header, columns;
-  std::vector<std::vector<std::string>> rows;
-};
-
-std::vector<std::string> split(const std::string& text, char at) {
-  std::vector<std::string> parts;
-  std::stringstream in(text);
-  for (std::string part; std::getline(in, part, at);) parts.push_back(part);
-  return parts;
-}
-
-// The blocks after the first line; each ends with an empty line.
-std::vector<Block> result_blocks(const std::string& text) {
-  std::vector<std::string> lines = split(text, '\n');
-  std::vector<Block> blocks;
-  for (size_t i = 1; i + 1 < lines.size();) {
-    Block b{lines[i], lines[i + 1], {}};
-    for (i += 2; i < lines.size() && !lines[i].empty(); i++) b.rows.push_back(split(lines[i], ','));
-    blocks.push_back(b);
-    i++;
-  }
-  return blocks;
-}
-
-std::vector<double> mean_column(const Block& b) {
-  std::vector<double> means;
-  for (const auto& row : b.rows) means.push_back(std::atof(row.at(1).c_str()));
-  return means;
-}
-
-// Mean per-row survival counts of the reference tracker over samples 1..n.
-std::vector<double> reference_rows(const JobSettings* s, int samples) {
-  std::vector<double> sum(size_t(iteration_count(s)) + 1, 0.0);
-  for (int k = 1; k <= samples; k++) {
-    uint32_t i[4];
-    jitter_indices(k, &i[0], &i[1], &i[2], &i[3]);
-    double jitter[4] = {jitter_fraction(i[0]), jitter_fraction(i[1]), jitter_fraction(i[2]), jitter_fraction(i[3])};
-    std::vector<int64_t> rows = row_counts(level_counts(reference_levels(s, jitter), iteration_count(s)));
-    for (size_t r = 0; r < rows.size(); r++) sum[r] += double(rows[r]) / samples;
-  }
-  return sum;
-}
-
-// Largest difference in pixels between the program's rows and the
-// reference's, over the rows of one block.
-double largest_difference(const Block& b, const JobSettings* s, int samples) {
-  std::vector<double> program = mean_column(b), reference = reference_rows(s, samples);
-  double v0 = particle_volume(s), worst = 0;
-  for (size_t r = 0; r < reference.size(); r++) worst = std::max(worst, std::fabs(program.at(r) / v0 - reference[r]));
-  return worst;
 }
 
 std::vector<std::string> screenshots() {
