@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/aperture.h"
 #include "app/engine.h"
+#include "app/random_passes.h"
 #include "app/schedule.h"
 #include "app/statistics.h"
 #include "gfx/clock.h"
@@ -98,6 +100,7 @@ bool count_sample(RunState* run, const char* reason) {
   if (checkpoint_due(run->samples, run->next_checkpoint)) {
     write_result_block(run);
     run->next_checkpoint += 1;
+    aperture_checkpoint(run);
     if (!run->windowed) report_progress(run, true);
   }
   return true;
@@ -154,10 +157,12 @@ void run_pass(RunState* run) {
   run->clock_prev = run->clock_now;
   run->clock_now = PerfClock();
   bool shown = presentation_due(run);
-  bool counted = take_sample(run, shown);
+  // A random pass owed is taken before the next sample, and the run does
+  // not end by its sample limit while one is owed.
+  bool counted = random_pass_owed(run) ? take_random_pass(run, shown) : take_sample(run, shown);
   if (run->windowed) frame_step(run, shown);
   else headless_step(run);
-  run->quit = run->quit || (counted && sample_limit_reached(run));
+  run->quit = run->quit || (counted && sample_limit_reached(run) && !random_pass_owed(run));
 }
 
 void start_job(RunState* run, const RunOptions* options, bool have_gl) {
@@ -165,6 +170,7 @@ void start_job(RunState* run, const RunOptions* options, bool have_gl) {
   char* source = prepare_job(run);
   choose_and_prepare(run, options, have_gl, source);
   start_run(run);
+  start_random_passes(run);
   run->max_samples = options->max_samples >= 0 ? options->max_samples : run->settings.maxsamples;
   run->clock_now = run->clock_started = PerfClock();
   if (run->windowed && graphics.width == 0)
@@ -182,5 +188,6 @@ int run_job(const RunOptions* options) {
   start_job(run, options, open_gl(run, options));
   while (!run->quit) run_pass(run);
   if (!run->windowed) finish_progress(run);
-  return finish_results(run);
+  int results = finish_results(run), aperture = finish_aperture(run);
+  return results ? results : aperture;
 }

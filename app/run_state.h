@@ -22,6 +22,20 @@ enum EngineKind { kEngineAuto, kEngineFragment, kEngineCompute, kEngineCpu };
 // its square 2^40, so a few million samples already pass 64 bits.
 typedef unsigned __int128 SquareSum;
 
+// The random-jitter passes beside the schedule: pass j (from 1) is taken
+// right after sample j * every, with a jitter that depends only on the seed
+// and j, and adds to sums of its own, never to the schedule's.
+struct RandomPasses {
+  int32_t every;              // samples per random pass; 0 takes none
+  uint64_t seed;              // the job's "seed"
+  int64_t passes;             // random passes counted
+  int64_t last_index;         // the highest index counted, 0 before the first
+  int64_t* count_sum;         // per-row sum of survivor counts over the passes
+  SquareSum* count_sq_sum;    // per-row sum of squared survivor counts
+  bool aperture_due;          // a checkpoint's aperture.csv waits for a pass still owed
+  char* aperture_unwritten;   // the latest aperture.csv text while it is not on disk, else null
+};
+
 struct RunState {
   JobSettings settings;          // the run's own copy of the job; never changed
   uint32_t program;              // linked GL shader program (fragment engine), else 0
@@ -48,6 +62,7 @@ struct RunState {
   char* results_pending;
   // The pending text starts the file: the next open empties it ("wt").
   bool results_truncate;
+  RandomPasses random;           // the random passes and their sums
 };
 
 // Reads "input.txt" into settings, writes "shadercode.txt" and returns the

@@ -9,10 +9,6 @@ namespace {
 
 int digit(unsigned char byte, int q) { return (byte * (q - 1) + 128) / 255; }
 
-std::string row_label(const RunState* run, int32_t row) {
-  return row == 0 ? std::string("Domain") : format_text("%d", iteration_at(&run->settings, row - 1));
-}
-
 uint64_t load_8_bytes(const unsigned char* at) {
   uint64_t v;
   std::memcpy(&v, at, 8);
@@ -31,6 +27,10 @@ size_t colour_run_end(const unsigned char* pixels, size_t i, size_t count) {
 }
 
 }  // namespace
+
+std::string row_label(const RunState* run, int32_t row) {
+  return row == 0 ? std::string("Domain") : format_text("%d", iteration_at(&run->settings, row - 1));
+}
 
 int decode_level(unsigned char red, unsigned char green, unsigned char blue, int q) {
   return (digit(red, q) * q + digit(green, q)) * q + digit(blue, q);
@@ -97,16 +97,24 @@ double particle_volume(const JobSettings* s) {
   return range_volume(s) / ((b * b) * (b * b));
 }
 
-double row_mean(const RunState* run, int32_t row) {
-  return particle_volume(&run->settings) * static_cast<double>(run->count_sum[row]) / run->samples;
+double mean_volume(const JobSettings* s, int64_t sum, int64_t count) {
+  return particle_volume(s) * static_cast<double>(sum) / static_cast<double>(count);
 }
 
 // N * S2 - S1^2 is N^2 times the spread of the counts, exact in 128 bits
 // and never negative; only the last steps round.
+double volume_standard_error(const JobSettings* s, int64_t sum, SquareSum sq_sum, int64_t count) {
+  SquareSum n = static_cast<SquareSum>(count), s1 = static_cast<SquareSum>(sum);
+  double spread = static_cast<double>(n * sq_sum - s1 * s1), N = static_cast<double>(count);
+  return particle_volume(s) * std::sqrt(spread / (N * N * (N - 1)));
+}
+
+double row_mean(const RunState* run, int32_t row) {
+  return mean_volume(&run->settings, run->count_sum[row], run->samples);
+}
+
 double row_standard_error(const RunState* run, int32_t row) {
-  SquareSum n = static_cast<SquareSum>(run->samples), s1 = static_cast<SquareSum>(run->count_sum[row]);
-  double spread = static_cast<double>(n * run->count_sq_sum[row] - s1 * s1), N = run->samples;
-  return particle_volume(&run->settings) * std::sqrt(spread / (N * N * (N - 1)));
+  return volume_standard_error(&run->settings, run->count_sum[row], run->count_sq_sum[row], run->samples);
 }
 
 std::string result_block_text(const RunState* run, int32_t checkpoint) {

@@ -34,10 +34,17 @@ inline int32_t row_count(const int32_t* h, int32_t n, int32_t row) { return h[(r
 double range_volume(const JobSettings* s);
 double particle_volume(const JobSettings* s);
 
+// Mean surviving volume of count passes whose survivor counts add up to
+// sum (and their squares to sq_sum), and the standard error of that mean
+// (count >= 2): exact integer sums until the last steps.
+double mean_volume(const JobSettings* s, int64_t sum, int64_t count);
+double volume_standard_error(const JobSettings* s, int64_t sum, SquareSum sq_sum, int64_t count);
 // Mean surviving volume of a row over the samples so far, and its standard
 // error, from the exact count sums: the domain's error is exactly 0.
 double row_mean(const RunState* run, int32_t row);
 double row_standard_error(const RunState* run, int32_t row);
+// The label of result row i: "Domain", then the turn counts in job order.
+std::string row_label(const RunState* run, int32_t row);
 
 // The text of the block for checkpoint L at the current sample count.
 std::string result_block_text(const RunState* run, int32_t checkpoint);

@@ -1,6 +1,7 @@
 #include <cstdio>
 
 #include "app/engine.h"
+#include "app/random_passes.h"
 #include "app/run.h"
 #include "app/schedule.h"
 #include "gfx/clock.h"
@@ -66,7 +67,7 @@ std::string status_progress_text(const RunState* run) {
 void draw_status(RunState* run) {
   GLenum error = glGetError();
   draw_block(0, status_rates_text(run, error));
-  draw_block(5 * line_height, status_progress_text(run));
+  draw_block(5 * line_height, status_progress_text(run) + "\n" + random_status_text(run));
   draw_block(9 * line_height, status_engine_text());
 }
 

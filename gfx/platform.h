@@ -84,3 +84,9 @@ bool platform_change_dir(const char* path);
 int64_t platform_file_length(const char* path);
 // Cuts the file at path to length bytes; false when it could not be cut.
 bool platform_truncate_file(const char* path, int64_t length);
+// Puts the file from in the place of the file to, replacing it when it
+// exists, in one step that a reader never sees half done; false (errno
+// set) when it could not.
+bool platform_replace_file(const char* from, const char* to);
+// The last component of the working directory's path ("" when unknown).
+std::string platform_working_dir_name();

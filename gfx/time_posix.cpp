@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <clocale>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <locale.h>
@@ -66,4 +67,13 @@ int64_t platform_file_length(const char* path) {
 
 bool platform_truncate_file(const char* path, int64_t length) {
   return truncate(path, static_cast<off_t>(length)) == 0;
+}
+
+bool platform_replace_file(const char* from, const char* to) { return std::rename(from, to) == 0; }
+
+std::string platform_working_dir_name() {
+  char path[4096];
+  if (!getcwd(path, sizeof path)) return "";
+  std::string p = path;
+  return p == "/" ? p : p.substr(p.find_last_of('/') + 1);
 }

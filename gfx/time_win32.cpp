@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <io.h>
 
+#include <cerrno>
 #include <cstdlib>
 
 #include "gfx/platform.h"
@@ -66,4 +67,21 @@ bool platform_truncate_file(const char* path, int64_t length) {
   bool cut = SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
   CloseHandle(file);
   return cut;
+}
+
+// NOTE: the C runtime's rename refuses to replace an existing file on
+// Windows; MoveFileEx does it in one step on the same volume.
+bool platform_replace_file(const char* from, const char* to) {
+  if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+  errno = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : EIO;
+  return false;
+}
+
+std::string platform_working_dir_name() {
+  char path[MAX_PATH + 1];
+  DWORD length = GetCurrentDirectoryA(sizeof path, path);
+  if (length == 0 || length > MAX_PATH) return "";
+  std::string p(path, length);
+  size_t slash = p.find_last_of("\\/");
+  return slash == std::string::npos || slash + 1 == p.size() ? p : p.substr(slash + 1);
 }

@@ -44,6 +44,8 @@ void apply_line(JobSettings* s, const WordList* w) {
   else if (ascii_equal_nocase(key, "iterations")) append_iterations(s, w);
   else if (ascii_equal_nocase(key, "baseres")) s->baseres = std::atoi(word_at(w, 1));
   else if (ascii_equal_nocase(key, "maxsamples")) s->maxsamples = std::atoi(word_at(w, 1));
+  else if (ascii_equal_nocase(key, "randompasses")) s->randompasses = std::atoi(word_at(w, 1));
+  else if (ascii_equal_nocase(key, "seed")) s->seed = std::strtoull(word_at(w, 1), nullptr, 10);
   else if (ascii_equal_nocase(key, "D") || ascii_equal_nocase(key, "K")) {
     MapElement e = parse_element(w);
     growarray_append(&s->elements, &e);
@@ -71,6 +73,8 @@ JobSettings job_defaults() {
   growarray_init(&s.iterations, sizeof(int32_t));
   growarray_init(&s.elements, sizeof(MapElement));
   s.maxsamples = 0;
+  s.randompasses = 4;
+  s.seed = kDefaultSeed;
   return s;
 }
 

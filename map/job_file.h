@@ -38,7 +38,12 @@ struct JobSettings {
   GrowArray iterations;  // int32_t turn-count thresholds, file order
   GrowArray elements;    // MapElement, file order
   int32_t maxsamples;    // end the run after this sample; 0 runs until quit
+  int32_t randompasses;  // a random-jitter pass after every this many samples; 0 or less: none
+  uint64_t seed;         // keys the random passes' jitter
 };
+
+// The seed of a job that names none.
+const uint64_t kDefaultSeed = 20110101;
 
 JobSettings job_defaults();
 JobSettings read_job_file(const char* path);

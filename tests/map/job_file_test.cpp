@@ -50,6 +50,8 @@ TEST(JobFile, EmptyOrMissingFileGivesTheDefaultJob) {
     EXPECT_EQ(s.colourlevels, 3);
     EXPECT_EQ(s.elements.count, 0u);
     EXPECT_EQ(s.maxsamples, 0);
+    EXPECT_EQ(s.randompasses, 4);
+    EXPECT_EQ(s.seed, kDefaultSeed);
   }
 }
 
@@ -100,12 +102,14 @@ TEST(JobFile, CommentsKeyCaseAndUnknownKeys) {
   TestDir dir;
   JobSettings s = read_text(
       "xrange -2 2 # wide\nBASERES 16\nBaseRes 64#more\nbase res 2\nd 0.5\n"
-      "# D 9\nfoo 1 2\nYPRANGE 0 3 extra words\n");
+      "# D 9\nfoo 1 2\nYPRANGE 0 3 extra words\nRandomPasses 8\nSEED 18446744073709551615\n");
   expect_range(s.xrange, -2, 2);
   EXPECT_EQ(s.baseres, 64);
   ASSERT_EQ(s.elements.count, 1u);
   EXPECT_EQ(element_text(s, 0), "D 0.5");
   expect_range(s.yprange, 0, 3);
+  EXPECT_EQ(s.randompasses, 8);
+  EXPECT_EQ(s.seed, 18446744073709551615ull);  // a seed takes all 64 bits
 }
 
 TEST(JobFile, IterationsAccumulateAndSingleKeysTakeTheLaterLine) {
