@@ -125,7 +125,7 @@ std::string random_status_text(const RunState* run) {
   if (run->random.every <= 0) return "Random passes off";
   int32_t n = iteration_count(&run->settings);
   RandomInterval v = random_interval(run, n);
-  std::string turns = format_text("%d turns: ", last_iteration(&run->settings));
+  std::string turns = format_text("%d: ", last_iteration(&run->settings));
   if (v.passes < 1) return turns + "no random pass yet";
   if (v.passes < 2) return turns + format_text("%.6lg (1 random pass)", v.volume);
   return turns + format_text("%.6lg +/- %.2lg (95%%)", v.volume, v.high - v.volume);

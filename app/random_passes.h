@@ -44,6 +44,7 @@ struct RandomInterval {
 };
 RandomInterval random_interval(const RunState* run, int32_t row);
 
-// One line of status text: the last turn count's volume from the random
-// passes with its 95% interval.
+// One line of status text: the last turn count, the volume that survived
+// it in the random passes, and the half width of its 95% interval
+// ("100: 0.0123 +/- 0.00041 (95%)"), short enough for the status strip.
 std::string random_status_text(const RunState* run);

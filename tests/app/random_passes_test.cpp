@@ -189,9 +189,9 @@ TEST(Aperture, RowsFromTheRandomPassesWithDashesWhereThereIsNoFigure) {
   RunState* none = counted_run(0);
   lines = aperture_text(none, "ring", "t");
   EXPECT_EQ(lines.substr(lines.find(columns) + std::strlen(columns)), "Domain,0,-,-,-,-,-\n10,0,-,-,-,-,-\n100,0,-,-,-,-,-\n");
-  EXPECT_EQ(random_status_text(three), "100 turns: 6 +/- 5 (95%)");
-  EXPECT_EQ(random_status_text(one), "100 turns: 4 (1 random pass)");
-  EXPECT_EQ(random_status_text(none), "100 turns: no random pass yet");
+  EXPECT_EQ(random_status_text(three), "100: 6 +/- 5 (95%)");
+  EXPECT_EQ(random_status_text(one), "100: 4 (1 random pass)");
+  EXPECT_EQ(random_status_text(none), "100: no random pass yet");
   none->random.every = 0;
   EXPECT_EQ(random_status_text(none), "Random passes off");
   for (RunState* run : {three, one, none}) free_bare_run(run);

@@ -129,7 +129,8 @@ TEST(BundledFont, StatusLinesFitTheStripRightOfTheSquare) {
   std::free(bytes);
   select_font(font);
   const char* lines[] = {"prog=3 glGetError()=0 (GL_NO_ERROR=0)", "1.23457e+006 particles/s",
-                         "Sample 123456 (12^4 in 7280)", "2.34567e+010 particles"};
+                         "Sample 123456 (12^4 in 7280)", "2.34567e+010 particles",
+                         "1000000: 1.23457e-005 +/- 1.2e-006 (95%)"};
   for (const char* line : lines) {
     EXPECT_LE(measure_text(line), 256 - 4) << line;
     std::vector<TextQuad> q = lay_out(line, 1024);
