@@ -185,10 +185,12 @@ TEST(Aperture, RowsFromTheRandomPassesWithDashesWhereThereIsNoFigure) {
                       "100,3,6,1.15470054,1.03166999,10.96833,-1\n");
   RunState* one = counted_run(1);
   std::string lines = aperture_text(one, "ring", "t");
-  EXPECT_EQ(lines.substr(lines.find(columns) + std::strlen(columns)), "Domain,1,16,-,-,-,0\n10,1,6,-,-,-,1\n100,1,4,-,-,-,1\n");
+  EXPECT_EQ(lines.substr(lines.find(columns) + std::strlen(columns)),
+            "Domain,1,16,-,-,-,0\n10,1,6,-,-,-,1\n100,1,4,-,-,-,1\n");
   RunState* none = counted_run(0);
   lines = aperture_text(none, "ring", "t");
-  EXPECT_EQ(lines.substr(lines.find(columns) + std::strlen(columns)), "Domain,0,-,-,-,-,-\n10,0,-,-,-,-,-\n100,0,-,-,-,-,-\n");
+  EXPECT_EQ(lines.substr(lines.find(columns) + std::strlen(columns)),
+            "Domain,0,-,-,-,-,-\n10,0,-,-,-,-,-\n100,0,-,-,-,-,-\n");
   EXPECT_EQ(random_status_text(three), "100: 6 +/- 5 (95%)");
   EXPECT_EQ(random_status_text(one), "100: 4 (1 random pass)");
   EXPECT_EQ(random_status_text(none), "100: no random pass yet");

@@ -198,6 +198,13 @@ test_worked_example_matches_linux() {  # test_worked_example_matches_linux [OPTI
   check "worked example: shadercode.txt has CR LF line ends" all_lines_crlf "$win/shadercode.txt"
   check "worked example: shadercode.txt equals the Linux one" \
     cmp -s <(tr -d '\r' <"$win/shadercode.txt") "$lin/shadercode.txt"
+  # aperture.csv, put in place over the first checkpoint's by the second's.
+  check "worked example: aperture.csv rows equal the Linux program's" \
+    cmp -s <(tail -n +2 "$win/aperture.csv" | tr -d '\r') <(tail -n +2 "$lin/aperture.csv")
+  check "worked example: aperture.csv has four random passes" \
+    [ "$(tr -d '\r' <"$win/aperture.csv" | awk -F, '$1 == "Domain" {print $2}')" = 4 ]
+  check "worked example: aperture.csv has CR LF line ends" all_lines_crlf "$win/aperture.csv"
+  check "worked example: no temporary file is left" [ ! -e "$win/aperture.csv.tmp" ]
   if [ "$failed" = "$before" ]; then rm -rf "$win" "$lin"; else diff <(blocks "$win/output.csv") <(blocks "$lin/output.csv") >&2; fi
 }
 
