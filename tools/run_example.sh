@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Runs the bundled example job (examples/input.txt) in build/example-run/
-# and prints the results file it wrote. Starts its own X server when there
-# is no display.
+# Runs the bundled example job (examples/input.txt) in build/example-run/,
+# prints the results files it wrote and plots them (aperture.png). Starts
+# its own X server when there is no display.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/setup.sh
@@ -18,4 +18,9 @@ echo "veldspan exit status $status; files in $(pwd):"
 ls
 echo "--- output.csv ---"
 cat output.csv
+if [ -f aperture.csv ]; then
+  echo "--- aperture.csv ---"
+  cat aperture.csv
+  ../../tools/plot_aperture . || status=1
+fi
 exit "$status"
