@@ -166,13 +166,6 @@ TEST(RandomPasses, ScheduleErrorBarsMissTheExactVolume) {
   free_bare_run(run);
 }
 
-TEST(RandomPasses, StudentTableThenNormal) {
-  EXPECT_EQ(student_t_975(1), 12.7062);
-  EXPECT_EQ(student_t_975(2), 4.3027);
-  EXPECT_EQ(student_t_975(30), 2.0423);
-  EXPECT_EQ(student_t_975(31), 1.96);
-}
-
 TEST(Aperture, RowsFromTheRandomPassesWithDashesWhereThereIsNoFigure) {
   const char* columns = "Iters,passes,volume,stat_err,lo95,hi95,lattice_bias\n";
   RunState* three = counted_run(3);
