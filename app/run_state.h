@@ -48,6 +48,19 @@ struct RunState {
   char* results_pending;
   // The pending text starts the file: the next open empties it ("wt").
   bool results_truncate;
+  // A run split over processes: this one takes the samples s with
+  // (s - 1) mod shards == shard and leaves the statistics and output.csv to
+  // the merge. shards is 0 for a run that is not split.
+  int32_t shard;
+  int32_t shards;
+  int32_t samples_replayed;  // samples read back from the record at start (--resume), not taken now
+  // The sample record: one line per counted pass, appended as it is
+  // counted. Null when none is open, and for good after a line could not
+  // be written (record_failed): a record must not have gaps.
+  FILE* record;
+  double record_synced;  // clock of the record's last fsync
+  bool record_failed;    // a record line was lost: the run ends with kExitResultsLost
+  double time_limit;     // seconds after the start at which the run stops as if SIGTERM came; 0 for none
 };
 
 // Reads "input.txt" into settings, writes "shadercode.txt" and returns the

@@ -8,6 +8,7 @@
 // that each failure keeps its own message: class, window, pixel format,
 // setting it, context, making it current.
 #pragma once
+#include <cstdio>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -84,3 +85,6 @@ bool platform_change_dir(const char* path);
 int64_t platform_file_length(const char* path);
 // Cuts the file at path to length bytes; false when it could not be cut.
 bool platform_truncate_file(const char* path, int64_t length);
+// Asks the system to put what was written to the open file on the disk
+// (fsync); call after fflush. False when it could not.
+bool platform_sync_file(FILE* file);

@@ -67,3 +67,5 @@ int64_t platform_file_length(const char* path) {
 bool platform_truncate_file(const char* path, int64_t length) {
   return truncate(path, static_cast<off_t>(length)) == 0;
 }
+
+bool platform_sync_file(FILE* file) { return fsync(fileno(file)) == 0; }

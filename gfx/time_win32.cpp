@@ -67,3 +67,5 @@ bool platform_truncate_file(const char* path, int64_t length) {
   CloseHandle(file);
   return cut;
 }
+
+bool platform_sync_file(FILE* file) { return _commit(_fileno(file)) == 0; }
