@@ -132,6 +132,7 @@ int write_merged_results(const MergeOptions* o, const JobSettings* job, const Me
 
 bool parse_merge_options(int argc, const char* const* argv, MergeOptions* o, std::string* error) {
   *o = MergeOptions{"", 0, {}, false};
+  error->clear();
   for (int i = 1; i < argc; i++) {
     std::string a = argv[i];
     bool valued = a == "--samples" || a == "--job";
