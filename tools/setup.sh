@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 source tools/lib.sh
 install_missing build-essential cmake pkg-config libgtest-dev libbenchmark-dev \
   libx11-dev libxtst-dev libgl-dev libgl1-mesa-dev libgl1-mesa-dri libglu1-mesa-dev \
-  libfreetype-dev fonts-dejavu-core xvfb xauth xdotool
+  libfreetype-dev fonts-dejavu-core xvfb xauth xdotool slurm-wlm munge
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$(nproc)"
