@@ -17,10 +17,9 @@
 
 namespace {
 
-// A ring whose particles mostly live long: slow enough (a few hundred
-// samples a second) to be stopped in the middle.
+// The worked example at baseres 16: 65536 particles a sample.
 const char* const kJob =
-    "baseres 16\niterations 10 100 1000\nxcollimator -0.5 0.5\nycollimator -0.5 0.5\nD 1\nK 0.5 0 -2\n";
+    "baseres 16\niterations 10 100\nxcollimator -0.5 0.5\nycollimator -0.5 0.5\nD 1\nK 0.5 0 -2\n";
 
 std::vector<std::string> command(std::vector<std::string> args) {
   std::vector<std::string> line{VELDSPAN_PROGRAM, "--headless", "--engine", "cpu"};
