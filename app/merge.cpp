@@ -185,7 +185,7 @@ std::string missing_samples_text(const MergePlan* plan, size_t limit) {
   }
   std::string text;
   for (size_t k = 0; k < ranges.size() && k < limit; k++) text += (k ? ", " : "") + ranges[k];
-  if (ranges.size() > limit) text += format_text(" and %zu more", ranges.size() - limit);
+  if (ranges.size() > limit) text += format_text(" and %lld more", static_cast<long long>(ranges.size() - limit));
   return text;
 }
 
@@ -227,9 +227,9 @@ int merge_command(int argc, const char* const* argv) {
   }
   int status = write_merged_results(&o, &job, &plan);
   int32_t missing = missing_count(&plan);
-  if (plan.samples.size() < 2) std::fprintf(stderr, "veldspan merge: the records hold no samples\n");
   if (!missing && plan.samples.size() >= 2) return status;
-  std::fprintf(stderr, "veldspan merge: %d of the %zu samples are missing: %s\n", missing, plan.samples.size() - 1,
-               missing_samples_text(&plan, 20).c_str());
+  if (plan.samples.size() < 2) std::fprintf(stderr, "veldspan merge: the records hold no samples\n");
+  else std::fprintf(stderr, "veldspan merge: %d of the %lld samples are missing: %s\n", missing,
+                    static_cast<long long>(plan.samples.size()) - 1, missing_samples_text(&plan, 20).c_str());
   return status ? status : kExitSamplesMissing;
 }

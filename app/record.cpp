@@ -282,7 +282,8 @@ bool parse_record_pass(const std::string& line, const JobSettings* job, RecordPa
     return false;
   }
   if (words.size() != levels + 2) {
-    *why = format_text("%zu level counts where the job has %zu levels", words.size() - 2, levels);
+    *why = format_text("%lld level counts where the job has %lld levels", static_cast<long long>(words.size()) - 2,
+                       static_cast<long long>(levels));
     return false;
   }
   return read_levels(words, job, pass, why);
