@@ -387,6 +387,9 @@ int finish_run_record(RunState* run, int status, const RunOptions* options) {
     if (status == 0) status = kExitResultsLost;
   }
   int reason = run->quit ? 0 : stop_reason(run);
+  if (run->shards && !reason)  // a shard's only word on what it did, in a batch system's log
+    std::fprintf(stderr, "shard %d/%d: %s holds its %d samples\n", run->shard, run->shards,
+                 run_record_path(run).c_str(), run->samples);
   if (!reason) return status;
   say_how_to_resume(run, reason, options);
   return 128 + reason;

@@ -16,6 +16,11 @@ set -uo pipefail
 
 source_dir=$(realpath "$1")
 build_dir=$(realpath "$2")
+# Daemons left by a run that was killed outright (no trap runs then), found
+# by the pid files in its scratch folder and their names.
+for name in slurmctld slurmd munged; do
+  pid=$(cat "$3/$name.pid" 2>/dev/null) && grep -qx "$name" "/proc/$pid/comm" 2>/dev/null && kill -KILL "$pid"
+done
 rm -rf "$3"
 mkdir -p "$3"
 scratch=$(realpath "$3")
@@ -134,6 +139,7 @@ start_slurm() {
   write_configuration
   export SLURM_CONF=$scratch/slurm.conf
   trap stop_slurm EXIT
+  trap 'exit 1' TERM INT HUP  # so that the daemons are stopped then too
   munged --force --key-file="$scratch/munge.key" --socket="$scratch/munge.socket" \
     --pid-file="$scratch/munged.pid" --log-file="$scratch/munged.log" --seed-file="$scratch/munge.seed" ||
     skip "munged does not start here"
