@@ -16,7 +16,8 @@ JobSettings small_job() {
   return read_job_file("input.txt");
 }
 
-const char* const kHeader = "veldspan-record 1 job 00ff00ff00ff00ff engine cpu version 1.1.0 renderer CPU: A B, 2 threads\n";
+const char* const kHeader =
+    "veldspan-record 1 job 00ff00ff00ff00ff engine cpu version 1.1.0 renderer CPU: A B, 2 threads\n";
 
 RecordFile read_text(const std::string& text, std::string* error) {
   JobSettings job = small_job();

@@ -82,7 +82,8 @@ TEST(Shards, FourShardsMergeIntoTheOneProcessResults) {
   for (int k = 0; k < 4; k++)
     pids.push_back(spawn_program(command({"--shard", std::to_string(k) + "/4", "--max-samples", "256", "job"}),
                                  "shard" + std::to_string(k) + ".log"));
-  for (int k = 0; k < 4; k++) ASSERT_EQ(wait_program(pids[k], 120), 0) << read_file("shard" + std::to_string(k) + ".log");
+  for (int k = 0; k < 4; k++)
+    ASSERT_EQ(wait_program(pids[k], 120), 0) << read_file("shard" + std::to_string(k) + ".log");
   EXPECT_FALSE(std::ifstream("job/output.csv").good()) << "a shard leaves output.csv to the merge";
   EXPECT_EQ(lines_in("job/shard-3-of-4.rec"), 65);
   std::vector<std::string> records{"job/shard-0-of-4.rec", "job/shard-1-of-4.rec", "job/shard-2-of-4.rec",
