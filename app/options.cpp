@@ -102,7 +102,7 @@ std::string usage_text() {
          "  --max-seconds S     stop after S seconds as on SIGTERM (status 143), ready to resume\n"
          "  --help              this text\n"
          "  --version           the program's version\n"
-         "       veldspan merge [--samples N] [--job DIR] RECORD...\n"
+         "   or: veldspan merge [--samples N] [--job DIR] RECORD...\n"
          "Merges sample records into DIR/output.csv (default: the working directory's); see\n"
          "\"veldspan merge --help\".\n";
 }
