@@ -71,7 +71,7 @@ void start_run(RunState* run) {
   string_set(&run->results_pending, "");
   run->results_truncate = true;
   std::string first = format_text("Veldspan job started %s\n", date_time_text(time_text));
-  write_results_text(run, first.c_str());
+  if (!run->shards) write_results_text(run, first.c_str());  // a shard's results are its record alone
   run->side = run->settings.baseres * run->settings.baseres;
   int32_t n = iteration_count(&run->settings);
   run->pixels = static_cast<unsigned char*>(std::malloc(size_t(run->side) * size_t(run->side) * 3));

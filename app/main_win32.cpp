@@ -6,14 +6,11 @@
 #include <cstdlib>
 
 #include "app/options.h"
-#include "app/run.h"
 #include "gfx/graphics_state.h"
 
 // NOTE: the C runtime splits the command line into __argc and __argv for a
 // GUI program as it does for main.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous: always null*/, LPSTR /*command line*/, int /*show*/) {
   graphics.instance = instance;
-  RunOptions options = default_options();
-  int status = read_command_line(__argc, __argv, &options);
-  return status >= 0 ? status : run_job(&options);
+  return program_main(__argc, __argv);
 }

@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "app/engine.h"
+#include "app/merge.h"
+#include "app/run.h"
 
 namespace {
 
@@ -29,18 +31,31 @@ const char* option_value(int argc, const char* const* argv, int* i, std::string*
   return argv[++*i];
 }
 
+// K/N with 0 <= K < N.
+bool parse_shard(const char* text, int32_t* shard, int32_t* shards) {
+  const char* slash = std::strchr(text, '/');
+  if (!slash) return false;
+  std::string k(text, size_t(slash - text));
+  return parse_count(k.c_str(), shard) && parse_count(slash + 1, shards) && *shard < *shards;
+}
+
 bool read_valued(const std::string& name, const char* value, RunOptions* o, std::string* error) {
   bool ok = name == "--engine"        ? engine_from_name(value, &o->engine)
             : name == "--max-samples" ? parse_count(value, &o->max_samples)
+            : name == "--shard"       ? parse_shard(value, &o->shard, &o->shards)
+            : name == "--max-seconds" ? parse_count(value, &o->max_seconds)
                                       : parse_count(value, &o->device);
   if (!ok) *error = format_text("bad value for %s: %s", name.c_str(), value);
   return ok;
 }
 
-bool takes_value(const std::string& a) { return a == "--engine" || a == "--max-samples" || a == "--device"; }
+bool takes_value(const std::string& a) {
+  return a == "--engine" || a == "--max-samples" || a == "--device" || a == "--shard" || a == "--max-seconds";
+}
 
 bool read_flag(const std::string& a, RunOptions* o) {
   if (a == "--headless") o->headless = true;
+  else if (a == "--resume") o->resume = true;
   else if (a == "--help" || a == "-h") o->help = true;
   else if (a == "--version") o->version = true;
   else return false;
@@ -49,7 +64,7 @@ bool read_flag(const std::string& a, RunOptions* o) {
 
 }  // namespace
 
-RunOptions default_options() { return RunOptions{"", false, kEngineAuto, -1, -1, false, false}; }
+RunOptions default_options() { return RunOptions{"", false, kEngineAuto, -1, -1, 0, 0, false, 0, false, false}; }
 
 bool parse_options(int argc, const char* const* argv, RunOptions* o, std::string* error) {
   for (int i = 1; i < argc; i++) {
@@ -80,8 +95,16 @@ std::string usage_text() {
          "  --engine NAME       auto (default), fragment, compute or cpu\n"
          "  --max-samples N     end after sample N (overrides \"maxsamples\" in the job)\n"
          "  --device N          the EGL device (GPU) of a headless run; default: the first that works\n"
+         "  --shard K/N         take only the samples s with (s - 1) mod N = K, into shard-K-of-N.rec;\n"
+         "                      output.csv is left to \"veldspan merge\"\n"
+         "  --resume            continue from the sample record (samples.rec, or the shard's);\n"
+         "                      without one, start afresh\n"
+         "  --max-seconds S     stop after S seconds as on SIGTERM (status 143), ready to resume\n"
          "  --help              this text\n"
-         "  --version           the program's version\n";
+         "  --version           the program's version\n"
+         "   or: veldspan merge [--samples N] [--job DIR] RECORD...\n"
+         "Merges sample records into DIR/output.csv (default: the working directory's); see\n"
+         "\"veldspan merge --help\".\n";
 }
 
 const char* program_version() { return VELDSPAN_VERSION; }
@@ -95,4 +118,11 @@ int read_command_line(int argc, const char* const* argv, RunOptions* options) {
   if (options->help) std::fputs(usage_text().c_str(), stdout);
   else if (options->version) std::printf("veldspan %s\n", program_version());
   return options->help || options->version ? 0 : -1;
+}
+
+int program_main(int argc, const char* const* argv) {
+  if (argc > 1 && std::strcmp(argv[1], "merge") == 0) return merge_command(argc - 1, argv + 1);
+  RunOptions options = default_options();
+  int status = read_command_line(argc, argv, &options);
+  return status >= 0 ? status : run_job(&options);
 }

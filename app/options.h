@@ -11,6 +11,10 @@ struct RunOptions {
   EngineKind engine;    // the engine asked for
   int32_t max_samples;  // overrides the job's "maxsamples"; -1 keeps it
   int32_t device;       // EGL device for a headless run; -1 for the first that works
+  int32_t shard;        // --shard K/N: this process takes the samples s with (s - 1) mod N == K
+  int32_t shards;       // N; 0 when the run is not split
+  bool resume;          // continue from the sample record instead of starting afresh
+  int32_t max_seconds;  // stop as if SIGTERM came this long after the start; 0 for no limit
   bool help;            // print the usage and end
   bool version;         // print the version and end
 };
@@ -25,3 +29,6 @@ std::string usage_text();
 // the exit status when the program is to end now, -1 when it is to run.
 int read_command_line(int argc, const char* const* argv, RunOptions* options);
 const char* program_version();
+// The program: "veldspan merge ..." merges sample records; anything else is
+// a run. Returns the exit status.
+int program_main(int argc, const char* const* argv);

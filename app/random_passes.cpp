@@ -7,6 +7,7 @@
 
 #include "app/aperture.h"
 #include "app/engine.h"
+#include "app/record.h"
 #include "app/statistics.h"
 #include "gfx/clock.h"
 
@@ -36,9 +37,7 @@ bool count_random_pass(RunState* run, int64_t index, const char* reason) {
     refuse_random_pass(index, reason);
     return false;
   }
-  // The sample record's "r" line of this pass is written here, while
-  // run->histogram holds its raw level counts.
-  note_random_pass_for_record(run, index);
+  record_pass(run, 'r', index);  // while run->histogram holds its raw level counts
   add_random_pass(run, index);
   write_aperture_when_due(run);
   return true;
@@ -61,20 +60,25 @@ void start_random_passes(RunState* run) {
   RandomPasses* r = &run->random;
   r->every = std::max(run->settings.randompasses, 0);
   r->seed = run->settings.seed;
-  r->passes = r->last_index = 0;
+  r->passes = r->last_index = r->owed = 0;
   r->count_sum = static_cast<int64_t*>(std::calloc(rows, sizeof(int64_t)));
   r->count_sq_sum = static_cast<SquareSum*>(std::calloc(rows, sizeof(SquareSum)));
   r->aperture_due = false;
   r->aperture_unwritten = nullptr;
 }
 
-bool random_pass_owed(const RunState* run) {
-  const RandomPasses* r = &run->random;
-  return r->every > 0 && (r->last_index + 1) * r->every <= run->samples;
+// NOTE: the pass owed is kept rather than worked out from the sample
+// count: a shard takes only some samples, and a resumed run reads its
+// passes back, so what is owed follows the samples this process counted.
+void note_scheduled_sample(RunState* run, int64_t sample) {
+  RandomPasses* r = &run->random;
+  if (r->every > 0 && sample % r->every == 0) r->owed = sample / r->every;
 }
 
+bool random_pass_owed(const RunState* run) { return run->random.owed > 0; }
+
 bool take_random_pass(RunState* run, bool picture) {
-  int64_t index = run->random.last_index + 1;
+  int64_t index = run->random.owed;
   double jitter[4];
   random_pass_jitter(run->random.seed, index, jitter);
   const char* reason = engine_sample(run, jitter, picture);
@@ -96,9 +100,9 @@ void add_random_pass(RunState* run, int64_t index) {
   }
   r->passes += 1;
   r->last_index = std::max(r->last_index, index);
+  if (index == r->owed) r->owed = 0;
 }
 
-void note_random_pass_for_record(RunState*, int64_t) {}
 
 double student_t_975(int64_t degrees) {
   static const double table[31] = {0,      12.7062, 4.3027, 3.1824, 2.7764, 2.5706, 2.4469, 2.3646,

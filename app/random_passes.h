@@ -18,6 +18,9 @@ void random_pass_jitter(uint64_t seed, int64_t index, double jitter[4]);
 
 // Sets up the random passes of the run's job, with zeroed sums.
 void start_random_passes(RunState* run);
+// Notes that scheduled sample number sample was counted (or read back from
+// the record): after every "randompasses"-th sample its random pass is owed.
+void note_scheduled_sample(RunState* run, int64_t sample);
 // Whether a random pass is owed: the pass of a sample already counted.
 bool random_pass_owed(const RunState* run);
 // Takes the next random pass with the engine and counts it; false when the
@@ -25,12 +28,10 @@ bool random_pass_owed(const RunState* run);
 // the loop).
 bool take_random_pass(RunState* run, bool picture);
 // Adds random pass index, whose raw level counts (levels 0 .. n) are in
-// run->histogram, to the random passes' sums; the histogram is left as it
-// is. Used by the loop and by anything that replays recorded passes.
+// run->histogram, to the random passes' sums, and settles the pass owed
+// when it is that one; the histogram is left as it is. Used by the loop and
+// by the replay of recorded passes.
 void add_random_pass(RunState* run, int64_t index);
-// Where the sample record gets the line of a random pass just taken (its
-// index and the raw level counts in run->histogram). Does nothing yet.
-void note_random_pass_for_record(RunState* run, int64_t index);
 
 // Student's t, 0.975 quantile: by table up to 30 degrees of freedom, 1.96
 // beyond.

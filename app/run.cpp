@@ -6,6 +6,7 @@
 #include "app/aperture.h"
 #include "app/engine.h"
 #include "app/random_passes.h"
+#include "app/record.h"
 #include "app/schedule.h"
 #include "app/statistics.h"
 #include "gfx/clock.h"
@@ -39,7 +40,11 @@ void refuse_sample(RunState* run, const char* reason) {
   run->samples -= 1;
 }
 
-bool sample_limit_reached(const RunState* run) { return run->max_samples > 0 && run->samples >= run->max_samples; }
+// The limit is on sample numbers: a shard ends when its next sample lies
+// beyond it.
+bool sample_limit_reached(const RunState* run) {
+  return run->max_samples > 0 && run_sample_number(run, run->samples + 1) > run->max_samples;
+}
 
 void enter_job_dir(const RunOptions* options) {
   if (options->job_dir.empty() || platform_change_dir(options->job_dir.c_str())) return;
@@ -96,20 +101,17 @@ bool count_sample(RunState* run, const char* reason) {
     refuse_sample(run, reason);
     return false;
   }
-  add_sample_counts(run);
-  if (checkpoint_due(run->samples, run->next_checkpoint)) {
-    write_result_block(run);
-    run->next_checkpoint += 1;
-    aperture_checkpoint(run);
-    if (!run->windowed) report_progress(run, true);
-  }
+  record_pass(run, 's', run_sample_number(run, run->samples));
+  note_scheduled_sample(run, run_sample_number(run, run->samples));
+  if (run->shards) return true;  // a shard's statistics are made by the merge
+  if (count_into_results(run) && !run->windowed) report_progress(run, true);
   return true;
 }
 
 bool take_sample(RunState* run, bool picture) {
   run->samples += 1;
   double jitter[4];
-  sample_jitter(run->samples, jitter);
+  sample_jitter(int32_t(run_sample_number(run, run->samples)), jitter);
   const char* reason = engine_sample(run, jitter, picture);
   double t = PerfClock();
   bool counted = count_sample(run, reason);
@@ -169,13 +171,17 @@ void start_job(RunState* run, const RunOptions* options, bool have_gl) {
   if (have_gl) load_shader_api();
   char* source = prepare_job(run);
   choose_and_prepare(run, options, have_gl, source);
-  start_run(run);
+  run->shard = options->shard;
+  run->shards = options->shards;
   start_random_passes(run);
+  start_run_with_record(run, options->resume);
   run->max_samples = options->max_samples >= 0 ? options->max_samples : run->settings.maxsamples;
+  run->time_limit = options->max_seconds;
   run->clock_now = run->clock_started = PerfClock();
   if (run->windowed && graphics.width == 0)
     fatal_error("GRAPHICS() macro not called at LOOP start, or no resolution specified");
-  run->quit = run->windowed && pump_messages() != 0;  // the window may have been closed already
+  // A resumed run may be complete already; the window may have been closed already.
+  run->quit = (sample_limit_reached(run) && !random_pass_owed(run)) || (run->windowed && pump_messages() != 0);
 }
 
 int run_job(const RunOptions* options) {
@@ -185,9 +191,10 @@ int run_job(const RunOptions* options) {
   enter_job_dir(options);
   JobSettings early = read_job_file("input.txt");
   check_job(&early);
+  install_stop_signals();
   start_job(run, options, open_gl(run, options));
-  while (!run->quit) run_pass(run);
+  while (!run->quit && !stop_reason(run)) run_pass(run);
   if (!run->windowed) finish_progress(run);
   int results = finish_results(run), aperture = finish_aperture(run);
-  return results ? results : aperture;
+  return finish_run_record(run, results ? results : aperture, options);
 }

@@ -23,13 +23,15 @@ enum EngineKind { kEngineAuto, kEngineFragment, kEngineCompute, kEngineCpu };
 typedef unsigned __int128 SquareSum;
 
 // The random-jitter passes beside the schedule: pass j (from 1) is taken
-// right after sample j * every, with a jitter that depends only on the seed
-// and j, and adds to sums of its own, never to the schedule's.
+// right after sample j * every, by the process that took that sample, with
+// a jitter that depends only on the seed and j, and adds to sums of its
+// own, never to the schedule's.
 struct RandomPasses {
   int32_t every;              // samples per random pass; 0 takes none
   uint64_t seed;              // the job's "seed"
   int64_t passes;             // random passes counted
   int64_t last_index;         // the highest index counted, 0 before the first
+  int64_t owed;               // index of the pass owed for a sample just counted; 0 for none
   int64_t* count_sum;         // per-row sum of survivor counts over the passes
   SquareSum* count_sq_sum;    // per-row sum of squared survivor counts
   bool aperture_due;          // a checkpoint's aperture.csv waits for a pass still owed
@@ -63,6 +65,19 @@ struct RunState {
   // The pending text starts the file: the next open empties it ("wt").
   bool results_truncate;
   RandomPasses random;           // the random passes and their sums
+  // A run split over processes: this one takes the samples s with
+  // (s - 1) mod shards == shard and leaves the statistics and output.csv to
+  // the merge. shards is 0 for a run that is not split.
+  int32_t shard;
+  int32_t shards;
+  int32_t samples_replayed;  // samples read back from the record at start (--resume), not taken now
+  // The sample record: one line per counted pass, appended as it is
+  // counted. Null when none is open, and for good after a line could not
+  // be written (record_failed): a record must not have gaps.
+  FILE* record;
+  double record_synced;  // clock of the record's last fsync
+  bool record_failed;    // a record line was lost: the run ends with kExitResultsLost
+  double time_limit;     // seconds after the start at which the run stops as if SIGTERM came; 0 for none
 };
 
 // Reads "input.txt" into settings, writes "shadercode.txt" and returns the

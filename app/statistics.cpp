@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "app/aperture.h"
 #include "app/schedule.h"
 
 namespace {
@@ -133,4 +134,13 @@ std::string result_block_text(const RunState* run, int32_t checkpoint) {
 void write_result_block(RunState* run) {
   std::string block = result_block_text(run, run->next_checkpoint);
   write_results_text(run, block.c_str());
+}
+
+bool count_into_results(RunState* run) {
+  add_sample_counts(run);
+  if (!checkpoint_due(run->samples, run->next_checkpoint)) return false;
+  write_result_block(run);
+  run->next_checkpoint += 1;
+  aperture_checkpoint(run);
+  return true;
 }

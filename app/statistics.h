@@ -50,3 +50,8 @@ std::string row_label(const RunState* run, int32_t row);
 std::string result_block_text(const RunState* run, int32_t checkpoint);
 // Appends the block of next_checkpoint to "output.csv".
 void write_result_block(RunState* run);
+// Adds the sample counted in run->histogram (raw level counts; run->samples
+// already counts it) to the statistics, and writes the result block when
+// one is due: true when it wrote one. A run and a merge both count here,
+// so that they write the same blocks.
+bool count_into_results(RunState* run);

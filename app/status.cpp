@@ -25,18 +25,22 @@ void draw_block(int y, const std::string& text) { draw_text(graphics.height, y, 
 double progress_shown = -1e300;
 const double kProgressPeriod = 0.25;
 
+// Samples taken by this process: those read back from the record on a
+// resume took no time now.
+int32_t samples_taken(const RunState* run) { return run->samples - run->samples_replayed; }
+
 // Particle-turns per second over the whole run, when the engine counts
 // turns; the grid points tracked per second otherwise.
 std::string throughput_text(const RunState* run, double elapsed) {
-  double particles = double(run->side) * run->side * run->samples;
+  double particles = double(run->side) * run->side * samples_taken(run);
   if (run->particle_turns >= 0) return rate_text(double(run->particle_turns), elapsed) + " particle-turns/s";
   return rate_text(particles, elapsed) + " particles/s";
 }
 
 std::string time_to_block_text(const RunState* run, double elapsed) {
   int64_t left = samples_to_checkpoint(run->samples, run->next_checkpoint);
-  if (run->samples < 1 || !(elapsed > 0)) return "";
-  return format_text(" in %.0f s", double(left) * elapsed / run->samples);
+  if (samples_taken(run) < 1 || !(elapsed > 0)) return "";
+  return format_text(" in %.0f s", double(left) * elapsed / samples_taken(run));
 }
 
 }  // namespace
@@ -71,10 +75,12 @@ void draw_status(RunState* run) {
   draw_block(9 * line_height, status_engine_text());
 }
 
+// A shard writes no blocks: it names itself instead.
 std::string progress_text(const RunState* run, double now) {
   double elapsed = now - run->clock_started;
-  return format_text("sample %d, ", run->samples) + rate_text(run->samples, elapsed) + " samples/s, " +
-         throughput_text(run, elapsed) +
+  std::string rates = rate_text(samples_taken(run), elapsed) + " samples/s, " + throughput_text(run, elapsed);
+  if (run->shards) return format_text("shard %d/%d: %d samples, ", run->shard, run->shards, run->samples) + rates;
+  return format_text("sample %d, ", run->samples) + rates +
          format_text(", next block %d^4 at sample %lld", run->next_checkpoint,
                      static_cast<long long>(checkpoint_samples(run->next_checkpoint))) +
          time_to_block_text(run, elapsed);

@@ -8,6 +8,7 @@
 // that each failure keeps its own message: class, window, pixel format,
 // setting it, context, making it current.
 #pragma once
+#include <cstdio>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -90,3 +91,6 @@ bool platform_truncate_file(const char* path, int64_t length);
 bool platform_replace_file(const char* from, const char* to);
 // The last component of the working directory's path ("" when unknown).
 std::string platform_working_dir_name();
+// Asks the system to put what was written to the open file on the disk
+// (fsync); call after fflush. False when it could not.
+bool platform_sync_file(FILE* file);

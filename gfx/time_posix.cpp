@@ -77,3 +77,4 @@ std::string platform_working_dir_name() {
   std::string p = path;
   return p == "/" ? p : p.substr(p.find_last_of('/') + 1);
 }
+bool platform_sync_file(FILE* file) { return fsync(fileno(file)) == 0; }

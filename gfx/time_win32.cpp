@@ -85,3 +85,4 @@ std::string platform_working_dir_name() {
   size_t slash = p.find_last_of("\\/");
   return slash == std::string::npos || slash + 1 == p.size() ? p : p.substr(slash + 1);
 }
+bool platform_sync_file(FILE* file) { return _commit(_fileno(file)) == 0; }

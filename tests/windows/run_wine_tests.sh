@@ -311,6 +311,28 @@ test_results_lost() {
   small_disk=""
 }
 
+# Two shards and their merge: the records are written with LF line ends
+# (binary, like the Linux program's), and the merged output.csv equals the
+# Linux program's one-process file.
+test_shards_merge_like_linux() {
+  local dir lin status before=$failed k
+  dir=$(new_job_dir "$WORKED_JOB")
+  lin=$(new_job_dir "$WORKED_JOB")
+  for k in 0 1; do
+    status=$(run_windows "$dir" 60 --headless --engine cpu --shard "$k/2" --max-samples 16)
+    check "shard $k/2: veldspan.exe exits with status 0 (got $status)" [ "$status" = 0 ] || show_log "$dir/program.log"
+  done
+  check "shards: the records have LF line ends" [ "$(cat "$dir"/shard-*-of-2.rec | grep -c $'\r')" = 0 ]
+  check "shards: a shard writes no output.csv" [ ! -e "$dir/output.csv" ]
+  status=$(run_windows "$dir" 60 merge --samples 16 shard-0-of-2.rec shard-1-of-2.rec)
+  check "merge: veldspan.exe merge exits with status 0 (got $status)" [ "$status" = 0 ] || show_log "$dir/program.log"
+  status=$(run_linux "$lin" 60 --engine cpu --headless --max-samples 16)
+  check "merge: the Linux program exits with status 0 (got $status)" [ "$status" = 0 ]
+  check "merge: the blocks equal the Linux program's one-process blocks" \
+    cmp -s <(blocks "$dir/output.csv") <(blocks "$lin/output.csv")
+  if [ "$failed" = "$before" ]; then rm -rf "$dir" "$lin"; fi
+}
+
 main() {
   trap cleanup EXIT
   timeout 20 wineserver -k >/dev/null 2>&1  # one left from an interrupted run
@@ -323,6 +345,7 @@ main() {
   test_worked_example_matches_linux --engine fragment
   test_worked_example_matches_linux --engine cpu --headless
   test_worked_example_matches_linux --engine fragment --headless
+  test_shards_merge_like_linux
   test_screenshot_per_press_and_quit
   test_fatal_paths
   test_results_lost
