@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
 #include <sys/stat.h>
 #include <regex>
 #include <sstream>
@@ -83,27 +82,6 @@ double largest_difference(const Block& b, const JobSettings* s, int samples) {
   double v0 = particle_volume(s), worst = 0;
   for (size_t r = 0; r < reference.size(); r++) worst = std::max(worst, std::fabs(program.at(r) / v0 - reference[r]));
   return worst;
-}
-
-std::vector<std::string> screenshots() {
-  std::vector<std::string> names;
-  DIR* d = opendir(".");
-  while (dirent* e = readdir(d))
-    if (std::regex_match(e->d_name, std::regex("screenshot\\d{5}\\.bmp"))) names.push_back(e->d_name);
-  closedir(d);
-  return names;
-}
-
-uint32_t le32(const std::string& b, size_t at) {
-  return uint32_t(uint8_t(b[at])) | uint32_t(uint8_t(b[at + 1])) << 8 | uint32_t(uint8_t(b[at + 2])) << 16 |
-         uint32_t(uint8_t(b[at + 3])) << 24;
-}
-
-// Blue, green, red of the window pixel (x, y from the top) in a bottom-up BMP.
-std::vector<int> bmp_pixel(const std::string& bmp, int x, int y) {
-  int width = int(le32(bmp, 18)), height = int(le32(bmp, 22));
-  size_t at = 54 + size_t(height - 1 - y) * size_t(width * 3 + (4 - width * 3 % 4) % 4) + size_t(x) * 3;
-  return {uint8_t(bmp[at]), uint8_t(bmp[at + 1]), uint8_t(bmp[at + 2])};
 }
 
 const std::regex kStartLine("Veldspan job started \\d{4}-[A-Za-z]{3}-\\d{2} \\d{2}:\\d{2}:\\d{2}");
