@@ -97,7 +97,8 @@ TEST(ComputeEngine, HeadlessResultsEqualTheFragmentEnginesOnTheSameGl) {
 TEST(ComputeEngine, WindowShowsTheSameSquareAsTheFragmentEngine) {
   TestDir dir;
   write_file("input.txt", "baseres 8\niterations 10\nxrange -2 2\nyrange -2 2\nxcollimator -1 5\nycollimator -0.5 5\n");
-  std::vector<std::vector<int>> fragment = screenshot_square("fragment", 64), compute = screenshot_square("compute", 64);
+  std::vector<std::vector<int>> fragment = screenshot_square("fragment", 64);
+  std::vector<std::vector<int>> compute = screenshot_square("compute", 64);
   ASSERT_EQ(compute.size(), 64u * 64u);
   EXPECT_EQ(compute, fragment);
   std::vector<int> lost = compute[0], kept = compute[63 * 64 + 63];
