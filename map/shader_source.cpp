@@ -195,16 +195,16 @@ std::string compute_head(int side) {
 // halves while the range is long, then counts the limits passed.
 // NOTE: the limits are written as the fragment shader writes its turn
 // counts, so a float counter meets the same rounded values.
-std::string level_count(const std::vector<int32_t>& limits, size_t from, size_t to, const std::string& indent) {
-  const size_t kCounted = 16;
+std::string level_count(const std::vector<int32_t>& limits, int32_t from, int32_t to, const std::string& indent) {
+  const int32_t kCounted = 16;
   if (to - from <= kCounted) {
-    std::string t = indent + format_text("low=%zuu", from);
-    for (size_t k = from; k < to; k++) t += format_text("+uint(i>%d)", limits[k]);
+    std::string t = indent + format_text("low=%du", from);
+    for (int32_t k = from; k < to; k++) t += format_text("+uint(i>%d)", limits[size_t(k)]);
     return t + ";\n";
   }
-  size_t mid = from + (to - from) / 2;
+  int32_t mid = from + (to - from) / 2;
   std::string inner = indent + "\t";
-  return indent + format_text("if (i<=%d)\n", limits[mid - 1]) + indent + "{\n" +
+  return indent + format_text("if (i<=%d)\n", limits[size_t(mid) - 1]) + indent + "{\n" +
          level_count(limits, from, mid, inner) + indent + "}\n" + indent + "else\n" + indent + "{\n" +
          level_count(limits, mid, to, inner) + indent + "}\n";
 }
@@ -214,8 +214,9 @@ std::string level_count(const std::vector<int32_t>& limits, size_t from, size_t 
 // running maxima ascend, so they can be searched.
 std::string level_search(const JobSettings* s) {
   std::vector<int32_t> limits = level_limits(s);
-  std::string t = "\tuint low;\n" + level_count(limits, 0, limits.size(), "\t");
-  return t + format_text("\tuint level=low<%zuu ? low+1u : 0u;\n", limits.size());
+  int32_t n = int32_t(limits.size());
+  std::string t = "\tuint low;\n" + level_count(limits, 0, n, "\t");
+  return t + format_text("\tuint level=low<%du ? low+1u : 0u;\n", n);
 }
 
 // Counts the level and, when asked, the turns (32-bit words with a carry

@@ -316,6 +316,8 @@ main() {
   test_worked_example_matches_linux --engine fragment
   test_worked_example_matches_linux --engine cpu --headless
   test_worked_example_matches_linux --engine fragment --headless
+  test_worked_example_matches_linux --engine compute
+  test_worked_example_matches_linux --engine compute --headless
   test_screenshot_per_press_and_quit
   test_fatal_paths
   test_results_lost
