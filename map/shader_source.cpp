@@ -184,7 +184,8 @@ std::string compute_head(int side) {
   t += "layout(rgba8,binding=0) uniform writeonly image2D square;\n";
   t += "uniform float jx,jxp,jy,jyp;\nuniform bool picture;\nvoid main()\n{\n";
   t += "\tuvec2 pixel=gl_GlobalInvocationID.xy;\n";
-  t += format_text("\tif (pixel.x>=%du || pixel.y>=%du) return;\n", side, side);
+  // Whole groups cover the square; those past its edge have nothing to do.
+  if (side % kComputeGroupSide != 0) t += format_text("\tif (pixel.x>=%du || pixel.y>=%du) return;\n", side, side);
   // The fragment's texture coordinates at its pixel's centre; row 0 is the
   // top row of the square.
   return t + format_text("\tvec2 tc=(vec2(pixel)+0.5)/%d;\n", side);
