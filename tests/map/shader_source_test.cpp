@@ -141,24 +141,3 @@ TEST(ShaderSource, HighOrderKicksAreWrittenWhole) {
             std::string::npos);
   EXPECT_NE(kick.find("+1.22561744e-048*("), std::string::npos);  // 1/40!
 }
-
-// The compute shader tracks with the fragment shader's own text, from the
-// grid point to the loop's end (texture coordinates renamed), so that the
-// same GL gives both the same turns; the level search sees running maxima.
-TEST(ShaderSource, ComputeShaderRepeatsTheFragmentShadersTracking) {
-  TestDir dir;
-  JobSettings s = job(std::string(kWorkedJob) + "iterations 50 7\n");
-  std::string fragment = shader(std::string(kWorkedJob) + "iterations 50 7\n");
-  char* source = generate_compute_shader(&s, false);
-  std::string compute = source;
-  std::free(source);
-  size_t from = fragment.find("\tfloat x="), to = fragment.find("\t}\n") + 3;
-  std::string tracking = fragment.substr(from, to - from);
-  for (size_t at; (at = tracking.find("gl_TexCoord[0]")) != std::string::npos;) tracking.replace(at, 14, "tc");
-  EXPECT_NE(compute.find("\tvec2 tc=(vec2(pixel)+0.5)/16;\n" + tracking), std::string::npos) << compute;
-  EXPECT_EQ(level_limits(&s), (std::vector<int32_t>{10, 100, 100, 100}));
-  EXPECT_EQ(compute.find("turns"), std::string::npos);
-  source = generate_compute_shader(&s, true);
-  EXPECT_NE(std::string(source).find("atomicAdd(counts[5],turns)"), std::string::npos);
-  std::free(source);
-}
