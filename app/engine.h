@@ -57,6 +57,10 @@ void fragment_prepare(RunState* run, const char* source);
 const char* fragment_sample(RunState* run, const double jitter[4]);
 
 void compute_prepare(RunState* run);
+// The compute engine, counting the turns made on the GPU or not (then
+// run->particle_turns stays -1); compute_prepare counts them unless the
+// renderer is a software one, where they would cost more than tracking.
+void compute_start(RunState* run, bool count_turns);
 const char* compute_sample(RunState* run, const double jitter[4], bool picture);
 void compute_draw_picture(RunState* run);
 

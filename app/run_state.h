@@ -40,7 +40,7 @@ struct RandomPasses {
 
 struct RunState {
   JobSettings settings;          // the run's own copy of the job; never changed
-  uint32_t program;              // linked GL shader program (fragment engine), else 0
+  uint32_t program;              // linked GL program of the fragment or compute engine, else 0
   int32_t side;                  // side of the pixel square: baseres * baseres
   unsigned char* pixels;         // read-back buffer, side * side RGB triples
   int32_t* histogram;            // n + 1 level counters, filled by every sample

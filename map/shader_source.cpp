@@ -16,13 +16,15 @@ double span(const Range& r) { return r.high - r.low; }
 
 bool finite_limits(const Range& r) { return r.low > -kNoLimit && r.high < kNoLimit; }
 
-std::string grid_lines(const JobSettings* s) {
+// tc names the point's coordinates in the square, 0 to 1 across and down:
+// the fragment's texture coordinates, or the compute shader's own.
+std::string grid_lines(const JobSettings* s, const char* tc = "gl_TexCoord[0]") {
   int b = s->baseres;
   long long bb = static_cast<long long>(b) * b;
   std::string t = format_text(
-      "\tfloat x=floor(gl_TexCoord[0].x*%d)/%d,\n\t\ty=floor(gl_TexCoord[0].y*%d)/%d,\n"
-      "\t\txp=floor((gl_TexCoord[0].x-x)*%lld)/%d,\n\t\typ=floor((gl_TexCoord[0].y-y)*%lld)/%d;\n",
-      b, b, b, b, bb, b, bb, b);
+      "\tfloat x=floor(%s.x*%d)/%d,\n\t\ty=floor(%s.y*%d)/%d,\n"
+      "\t\txp=floor((%s.x-x)*%lld)/%d,\n\t\typ=floor((%s.y-y)*%lld)/%d;\n",
+      tc, b, b, tc, b, b, tc, bb, b, tc, bb, b);
   t += format_text("\tx=%.9lg%+.9lg*(x+jx/%d); xp=%.9lg%+.9lg*(xp+jxp/%d);\n", s->xrange.low, span(s->xrange), b,
                    s->xprange.low, span(s->xprange), b);
   t += format_text("\ty=%.9lg%+.9lg*(y+jy/%d); yp=%.9lg%+.9lg*(yp+jyp/%d);\n", s->yrange.low, span(s->yrange), b,
@@ -32,7 +34,7 @@ std::string grid_lines(const JobSettings* s) {
 
 std::string loop_head(const JobSettings* s) {
   int32_t last = last_iteration(s);
-  std::string t = format_text("\t%s i;\n\tfor (i=0;i<=%d", last > 15000000 ? "int" : "float", last);
+  std::string t = format_text("\t%s i;\n\tfor (i=0;i<=%d", int_turn_counter(s) ? "int" : "float", last);
   CollimatorTests c = collimator_tests(s);
   if (c.x_low) t += format_text(" && x>=%.9lg", s->xcollimator.low);
   if (c.x_high) t += format_text(" && x<=%.9lg", s->xcollimator.high);
@@ -156,5 +158,89 @@ char* generate_shader(const JobSettings* s, bool recurrence) {
   append(&text, "\t}\n");
   append(&text, colour_lines(s));
   append(&text, "\telse gl_FragColor=vec4(0,0,0,1);\n}");
+  return text;
+}
+
+bool int_turn_counter(const JobSettings* s) { return last_iteration(s) > 15000000; }
+
+std::vector<int32_t> level_limits(const JobSettings* s) {
+  std::vector<int32_t> limits(size_t(iteration_count(s)));
+  for (size_t t = 0; t < limits.size(); t++) {
+    int32_t turns = iteration_at(s, int32_t(t));
+    limits[t] = t > 0 && limits[t - 1] > turns ? limits[t - 1] : turns;
+  }
+  return limits;
+}
+
+namespace {
+
+// Declarations of the compute shader: the counters (levels 0 .. n, then
+// the low and high words of the turns made), the picture and the uniforms;
+// then the grid point's coordinates in the square.
+std::string compute_head(int side) {
+  std::string t = format_text("#version 430\nlayout(local_size_x=%d,local_size_y=%d) in;\n", kComputeGroupSide,
+                              kComputeGroupSide);
+  t += "layout(std430,binding=0) buffer Counts { uint counts[]; };\n";
+  t += "layout(rgba8,binding=0) uniform writeonly image2D square;\n";
+  t += "uniform float jx,jxp,jy,jyp;\nuniform bool picture;\nvoid main()\n{\n";
+  t += "\tuvec2 pixel=gl_GlobalInvocationID.xy;\n";
+  // Whole groups cover the square; those past its edge have nothing to do.
+  if (side % kComputeGroupSide != 0) t += format_text("\tif (pixel.x>=%du || pixel.y>=%du) return;\n", side, side);
+  // The fragment's texture coordinates at its pixel's centre; row 0 is the
+  // top row of the square.
+  return t + format_text("\tvec2 tc=(vec2(pixel)+0.5)/%d;\n", side);
+}
+
+// Sets low to the index of the first limit in [from, to) that i does not
+// pass (to when it passes them all), knowing it passes those before from:
+// halves while the range is long, then counts the limits passed.
+// NOTE: the limits are written as the fragment shader writes its turn
+// counts, so a float counter meets the same rounded values.
+std::string level_count(const std::vector<int32_t>& limits, int32_t from, int32_t to, const std::string& indent) {
+  const int32_t kCounted = 16;
+  if (to - from <= kCounted) {
+    std::string t = indent + format_text("low=%du", from);
+    for (int32_t k = from; k < to; k++) t += format_text("+uint(i>%d)", limits[size_t(k)]);
+    return t + ";\n";
+  }
+  int32_t mid = from + (to - from) / 2;
+  std::string inner = indent + "\t";
+  return indent + format_text("if (i<=%d)\n", limits[size_t(mid) - 1]) + indent + "{\n" +
+         level_count(limits, from, mid, inner) + indent + "}\n" + indent + "else\n" + indent + "{\n" +
+         level_count(limits, mid, to, inner) + indent + "}\n";
+}
+
+// The level is that of the first turn count t with i <= iterations[t]; the
+// first t with i at or below the running maximum is the same one, and the
+// running maxima ascend, so they can be searched.
+std::string level_search(const JobSettings* s) {
+  std::vector<int32_t> limits = level_limits(s);
+  int32_t n = int32_t(limits.size());
+  std::string t = "\tuint low;\n" + level_count(limits, 0, n, "\t");
+  return t + format_text("\tuint level=low<%du ? low+1u : 0u;\n", n);
+}
+
+// Counts the level and, when asked, the turns (32-bit words with a carry
+// into the next), and stores the class colour when the picture is asked for.
+std::string compute_tail(const JobSettings* s, bool count_turns) {
+  int32_t n = iteration_count(s), l = s->colourlevels;
+  std::string t = level_search(s) + "\tatomicAdd(counts[level],1u);\n";
+  if (count_turns) {
+    t += format_text("\tuint turns=uint(i), before=atomicAdd(counts[%d],turns);\n", n + 1);
+    t += format_text("\tif (before+turns<before) atomicAdd(counts[%d],1u);\n", n + 2);
+  }
+  t += format_text("\tif (picture) imageStore(square,ivec2(pixel),vec4(level/%du,level/%du%%%du,level%%%du,%d)/%d);\n",
+                   l * l, l, l, l, l - 1, l - 1);
+  return t + "}\n";
+}
+
+}  // namespace
+
+char* generate_compute_shader(const JobSettings* s, bool count_turns) {
+  std::string t = compute_head(s->baseres * s->baseres) + grid_lines(s, "tc") + loop_head(s);
+  for (int32_t k = 0; k < element_count(s); k++) t += element_block(element_at(s, k), false);
+  t += "\t}\n" + compute_tail(s, count_turns);
+  char* text = nullptr;
+  string_set(&text, t.c_str());
   return text;
 }

@@ -2,6 +2,7 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -10,6 +11,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <regex>
 #include <thread>
 
 int spawn_program(const std::vector<std::string>& argv, const std::string& output_file) {
@@ -176,4 +178,24 @@ bool close_window() {
   }
   XCloseDisplay(d);
   return w != 0;
+}
+
+std::vector<std::string> screenshots() {
+  std::vector<std::string> names;
+  DIR* d = opendir(".");
+  while (dirent* e = readdir(d))
+    if (std::regex_match(e->d_name, std::regex("screenshot\\d{5}\\.bmp"))) names.push_back(e->d_name);
+  closedir(d);
+  return names;
+}
+
+uint32_t le32(const std::string& b, size_t at) {
+  return uint32_t(uint8_t(b[at])) | uint32_t(uint8_t(b[at + 1])) << 8 | uint32_t(uint8_t(b[at + 2])) << 16 |
+         uint32_t(uint8_t(b[at + 3])) << 24;
+}
+
+std::vector<int> bmp_pixel(const std::string& bmp, int x, int y) {
+  int width = int(le32(bmp, 18)), height = int(le32(bmp, 22));
+  size_t at = 54 + size_t(height - 1 - y) * size_t(width * 3 + (4 - width * 3 % 4) % 4) + size_t(x) * 3;
+  return {uint8_t(bmp[at]), uint8_t(bmp[at + 1]), uint8_t(bmp[at + 2])};
 }

@@ -1,5 +1,8 @@
-// Starting the real program (and X tools) from end-to-end tests.
+// Starting the real program (and X tools) from end-to-end tests, and
+// reading the screenshots it saves.
 #pragma once
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -34,3 +37,10 @@ void close_other_window(OtherWindow* other);
 std::vector<unsigned char> window_picture(int* width, int* height);
 // Asks the program's window to close, as a window manager's close box does.
 bool close_window();
+
+// Names of the program's screenshots in the working directory.
+std::vector<std::string> screenshots();
+// A little-endian 32-bit field of a file's bytes.
+uint32_t le32(const std::string& bytes, size_t at);
+// Blue, green, red of the window pixel (x, y from the top) in a bottom-up BMP.
+std::vector<int> bmp_pixel(const std::string& bmp, int x, int y);

@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
 #include <sys/stat.h>
 #include <regex>
 #include <sstream>
@@ -32,27 +31,6 @@ int run_program(double timeout = 120, std::vector<std::string> options = {}) {
   options.insert(options.begin(), VELDSPAN_PROGRAM);
   int pid = spawn_program(options, "program.log");
   return wait_program(pid, timeout);
-}
-
-std::vector<std::string> screenshots() {
-  std::vector<std::string> names;
-  DIR* d = opendir(".");
-  while (dirent* e = readdir(d))
-    if (std::regex_match(e->d_name, std::regex("screenshot\\d{5}\\.bmp"))) names.push_back(e->d_name);
-  closedir(d);
-  return names;
-}
-
-uint32_t le32(const std::string& b, size_t at) {
-  return uint32_t(uint8_t(b[at])) | uint32_t(uint8_t(b[at + 1])) << 8 | uint32_t(uint8_t(b[at + 2])) << 16 |
-         uint32_t(uint8_t(b[at + 3])) << 24;
-}
-
-// Blue, green, red of the window pixel (x, y from the top) in a bottom-up BMP.
-std::vector<int> bmp_pixel(const std::string& bmp, int x, int y) {
-  int width = int(le32(bmp, 18)), height = int(le32(bmp, 22));
-  size_t at = 54 + size_t(height - 1 - y) * size_t(width * 3 + (4 - width * 3 % 4) % 4) + size_t(x) * 3;
-  return {uint8_t(bmp[at]), uint8_t(bmp[at + 1]), uint8_t(bmp[at + 2])};
 }
 
 // A ring whose survivors the random passes see in every row.

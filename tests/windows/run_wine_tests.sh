@@ -345,6 +345,8 @@ main() {
   test_worked_example_matches_linux --engine fragment
   test_worked_example_matches_linux --engine cpu --headless
   test_worked_example_matches_linux --engine fragment --headless
+  test_worked_example_matches_linux --engine compute
+  test_worked_example_matches_linux --engine compute --headless
   test_shards_merge_like_linux
   test_screenshot_per_press_and_quit
   test_fatal_paths
