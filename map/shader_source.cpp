@@ -10,8 +10,6 @@ namespace {
 
 const double kNoLimit = 1e20;
 
-void append(char** text, const std::string& piece) { string_append(text, piece.c_str()); }
-
 double span(const Range& r) { return r.high - r.low; }
 
 bool finite_limits(const Range& r) { return r.low > -kNoLimit && r.high < kNoLimit; }
@@ -142,19 +140,22 @@ std::string kick_polynomial(int plane, int order) {
   return t;
 }
 
+// NOTE: the text is built in one growing std::string and copied out once:
+// appending each piece to an exact-length C string copies the whole text
+// per piece, which made 10^5-element maps take minutes.
 char* generate_shader(const JobSettings* s, bool recurrence) {
-  char* text = nullptr;
   // GLSL 1.20 allows the implicit int-to-float conversions of the lines
   // below (gl_TexCoord[0].x*4, i=0); strict 1.10 compilers reject them.
-  string_set(&text, "#version 120\n");
-  append(&text, "uniform float jx,jxp,jy,jyp;\nvoid main()\n{\n");
-  append(&text, grid_lines(s));
-  if (recurrence) append(&text, "\tfloat X,Y,oX;\n");
-  append(&text, loop_head(s));
-  for (int32_t k = 0; k < element_count(s); k++)
-    append(&text, element_block(element_at(s, k), recurrence));
-  append(&text, "\t}\n");
-  append(&text, colour_lines(s));
-  append(&text, "\telse gl_FragColor=vec4(0,0,0,1);\n}");
-  return text;
+  std::string text = "#version 120\n";
+  text += "uniform float jx,jxp,jy,jyp;\nvoid main()\n{\n";
+  text += grid_lines(s);
+  if (recurrence) text += "\tfloat X,Y,oX;\n";
+  text += loop_head(s);
+  for (int32_t k = 0; k < element_count(s); k++) text += element_block(element_at(s, k), recurrence);
+  text += "\t}\n";
+  text += colour_lines(s);
+  text += "\telse gl_FragColor=vec4(0,0,0,1);\n}";
+  char* copy = nullptr;
+  string_set(&copy, text.c_str());
+  return copy;
 }
