@@ -87,8 +87,8 @@ bool sample_limit_reached(const RunState* run) {
 }  // namespace
 
 void check_job(const JobSettings* settings) {
-  int b = settings->baseres;
-  if (b < 1 || b > 32) fatal_error(format_text("baseres %d is out of range; it must be 1 to 32", b).c_str());
+  std::string refusal = job_refusal(settings);
+  if (!refusal.empty()) fatal_error(refusal.c_str());
 }
 
 void draw_sample(RunState* run) {

@@ -25,7 +25,9 @@ bool count_sample(RunState* run);
 bool presentation_due(const RunState* run);
 void present_pass(RunState* run, bool counted, bool shown);
 
-// Refuses a job the window cannot show: baseres outside 1 to 32.
+// Refuses, with a fatal error, a job that cannot be run (job_refusal): a
+// job file that cannot be read or holds unusable values, baseres outside
+// 1 to 32, an empty or reversed grid range, descending turn counts.
 void check_job(const JobSettings* settings);
 
 // Status text beside the square, and the font it is drawn with.
