@@ -171,7 +171,7 @@ int run_job(const char* /*command_line: the program takes no arguments*/) {
   setup_status_font();
   load_shader_api();
   char* source = prepare_job(run);
-  run->program = build_shader_program(source);
+  run->program = build_shader_program(source, iteration_count(&run->settings));
   start_run(run);
   run->clock_now = PerfClock();
   if (graphics.width == 0) fatal_error("GRAPHICS() macro not called at LOOP start, or no resolution specified");

@@ -120,7 +120,7 @@ void start_job(RunState* run) {
   JobSettings early = read_job_file("input.txt");
   check_job(&early);
   char* source = prepare_job(run);
-  run->program = build_shader_program(source);
+  run->program = build_shader_program(source, iteration_count(&run->settings));
   start_run(run);
   run->clock_now = PerfClock();
   pump_messages();

@@ -38,9 +38,9 @@ std::string info_log(GLuint object, PFNGLGETSHADERIVPROC get_iv, PFNGLGETSHADERI
   return log.c_str();
 }
 
-void fail_build(const std::string& log) {
+void fail_build(const std::string& log, int32_t turn_counts) {
   std::string detail = log.empty() || log.back() == '\n' ? log : log + "\n";
-  fatal_error_detail("Shader program failed to build; the source is in shadercode.txt", detail.c_str());
+  fatal_error_detail(shader_failure_message(turn_counts).c_str(), detail.c_str());
 }
 
 }  // namespace
@@ -58,17 +58,22 @@ void load_shader_api() {
   if (!fetch_all()) fatal_error("OpenGL shader functions are missing from this context");
 }
 
-GLuint build_shader_program(const char* source) {
+std::string shader_failure_message(int32_t turn_counts) {
+  return format_text("Shader program failed to build for a job of %d turn counts; the source is in shadercode.txt",
+                     turn_counts);
+}
+
+GLuint build_shader_program(const char* source, int32_t turn_counts) {
   GLuint shader = shader_api.create_shader(GL_FRAGMENT_SHADER);
   shader_api.shader_source(shader, 1, &source, nullptr);
   shader_api.compile_shader(shader);
   GLint compiled = 0, linked = 0;
   shader_api.get_shader_iv(shader, GL_COMPILE_STATUS, &compiled);
-  if (!compiled) fail_build(info_log(shader, shader_api.get_shader_iv, shader_api.get_shader_info_log));
+  if (!compiled) fail_build(info_log(shader, shader_api.get_shader_iv, shader_api.get_shader_info_log), turn_counts);
   GLuint program = shader_api.create_program();
   shader_api.attach_shader(program, shader);
   shader_api.link_program(program);
   shader_api.get_program_iv(program, GL_LINK_STATUS, &linked);
-  if (!linked) fail_build(info_log(program, shader_api.get_program_iv, shader_api.get_program_info_log));
+  if (!linked) fail_build(info_log(program, shader_api.get_program_iv, shader_api.get_program_info_log), turn_counts);
   return program;
 }
