@@ -105,24 +105,22 @@ void apply_line(JobSettings* s, const WordList* w, const JobLine& at) {
   else if (ascii_equal_nocase(key, "D") || ascii_equal_nocase(key, "K")) append_element(s, w, at);
 }
 
+void apply_text(JobSettings* s, char* line, const JobLine& at) {
+  if (char* hash = std::strchr(line, '#')) *hash = 0;
+  WordList* w = split_words(line);
+  if (w->count > 0) apply_line(s, w, at);
+  free_words(w);
+}
+
 // Applies every line; returns the error number of a read that failed, 0
 // when the file was read to its end.
 int read_lines(JobSettings* s, FILE* file, const char* path) {
-  JobLine at{path, 0};
-  for (;;) {
+  for (JobLine at{path, 1};; at.number++) {
     char* line = read_text_line(file);
-    if (std::ferror(file)) {
-      int error = errno;
-      std::free(line);
-      return error ? error : EIO;
-    }
-    if (!line) return 0;
-    at.number++;
-    if (char* hash = std::strchr(line, '#')) *hash = 0;
-    WordList* w = split_words(line);
+    int error = std::ferror(file) ? (errno ? errno : EIO) : 0;
+    if (line && !error) apply_text(s, line, at);
     std::free(line);
-    if (w->count > 0) apply_line(s, w, at);
-    free_words(w);
+    if (!line || error) return error;
   }
 }
 
