@@ -76,7 +76,7 @@ void use_offscreen_square(int side) {
 }  // namespace
 
 void fragment_prepare(RunState* run, const char* source) {
-  run->program = build_shader_program(source);
+  run->program = build_shader_program(source, iteration_count(&run->settings));
   if (!run->windowed) use_offscreen_square(run->settings.baseres * run->settings.baseres);
 }
 

@@ -86,8 +86,8 @@ void choose_and_prepare(RunState* run, const RunOptions* options, bool have_gl, 
 }  // namespace
 
 void check_job(const JobSettings* settings) {
-  int b = settings->baseres;
-  if (b < 1 || b > 32) fatal_error(format_text("baseres %d is out of range; it must be 1 to 32", b).c_str());
+  std::string refusal = job_refusal(settings);
+  if (!refusal.empty()) fatal_error(refusal.c_str());
 }
 
 void sample_jitter(int32_t sample, double jitter[4]) {

@@ -33,7 +33,9 @@ void sample_jitter(int32_t sample, double jitter[4]);
 bool presentation_due(const RunState* run);
 void present_pass(RunState* run, bool shown);
 
-// Refuses a job the window cannot show: baseres outside 1 to 32.
+// Refuses, with a fatal error, a job that cannot be run (job_refusal): a
+// job file that cannot be read or holds unusable values, baseres outside
+// 1 to 32, an empty or reversed grid range, descending turn counts.
 void check_job(const JobSettings* settings);
 
 // Status text beside the square, and the font it is drawn with.

@@ -1,5 +1,8 @@
 #include "map/job_file.h"
 
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -8,6 +11,14 @@
 namespace {
 
 const double kNoLimit = 1e20;
+// The keys of the six ranges; the first four are the grid's.
+const char* const kRangeKeys[] = {"xrange", "xprange", "yrange", "yprange", "xcollimator", "ycollimator"};
+
+// Where a line came from, for the messages about it.
+struct JobLine {
+  const char* path;
+  int32_t number;  // 1 for the first line
+};
 
 bool is_blank(unsigned char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -15,20 +26,59 @@ bool is_blank(unsigned char c) {
 
 bool ends_line(int c) { return c == '\n' || c == '\r' || c == 0 || c == EOF; }
 
+void note_problem(JobSettings* s, const std::string& what) {
+  if (!s->problem[0]) std::snprintf(s->problem, sizeof s->problem, "%s", what.c_str());
+}
+
+void note_line_problem(JobSettings* s, const JobLine& at, const std::string& what) {
+  note_problem(s, format_text("%s line %d: ", at.path, at.number) + what);
+}
+
+// NOTE: a NaN, an infinity or a number beyond the double range would be
+// written into the shader as text that is no GLSL number ("inf", "nan"),
+// and the run would end in a shader that does not build.
+void check_finite(JobSettings* s, double value, const WordList* w, int32_t k, const JobLine& at) {
+  if (std::isfinite(value)) return;
+  note_line_problem(s, at, format_text("%s value %s is not a finite number", w->words[0], w->words[k]));
+}
+
 // NOTE: numbers are read with strtod(text, nullptr), which is what C
 // defines atof to be. Windows' C runtime has an atof of its own that reads
 // "nan", "inf" and hexadecimal numbers as 0, so a job would mean another
 // map there; strtod is the C99 reader on both platforms.
-Range range_from(const WordList* w) {
-  return Range{std::strtod(word_at(w, 1), nullptr), std::strtod(word_at(w, 2), nullptr)};
+double number_at(JobSettings* s, const WordList* w, int32_t k, const JobLine& at) {
+  double value = std::strtod(word_at(w, k), nullptr);
+  check_finite(s, value, w, k, at);
+  return value;
 }
 
-Range* range_field(JobSettings* s, const char* key) {
-  static const char* const names[] = {"xrange", "xprange", "yrange", "yprange", "xcollimator", "ycollimator"};
-  Range* fields[] = {&s->xrange, &s->xprange, &s->yrange, &s->yprange, &s->xcollimator, &s->ycollimator};
+int range_index(const char* key) {
   for (int i = 0; i < 6; i++)
-    if (ascii_equal_nocase(key, names[i])) return fields[i];
-  return nullptr;
+    if (ascii_equal_nocase(key, kRangeKeys[i])) return i;
+  return -1;
+}
+
+// A grid range's span is written into the shader too: finite limits so
+// far apart that their difference overflows are refused as well.
+void read_range(JobSettings* s, int index, const WordList* w, const JobLine& at) {
+  Range* fields[] = {&s->xrange, &s->xprange, &s->yrange, &s->yprange, &s->xcollimator, &s->ycollimator};
+  Range r{number_at(s, w, 1, at), number_at(s, w, 2, at)};
+  if (index < 4 && std::isfinite(r.low) && std::isfinite(r.high) && !std::isfinite(r.high - r.low))
+    note_line_problem(s, at, format_text("%s %s %s is too wide: its span is not a finite number", w->words[0],
+                                         w->words[1], w->words[2]));
+  *fields[index] = r;
+}
+
+// baseres is read as atoi reads it, but a value beyond 32 bits is reported
+// as written rather than wrapped into another number.
+int32_t read_baseres(JobSettings* s, const WordList* w, const JobLine& at) {
+  const char* word = word_at(w, 1);
+  char* end = nullptr;
+  errno = 0;
+  long long value = std::strtoll(word, &end, 10);
+  if (errno != ERANGE && value >= INT32_MIN && value <= INT32_MAX) return static_cast<int32_t>(value);
+  note_line_problem(s, at, format_text("baseres %.*s is out of range; it must be 1 to 32", int(end - word), word));
+  return value < 0 ? INT32_MIN : INT32_MAX;
 }
 
 void append_iterations(JobSettings* s, const WordList* w) {
@@ -38,28 +88,46 @@ void append_iterations(JobSettings* s, const WordList* w) {
   }
 }
 
-void apply_line(JobSettings* s, const WordList* w) {
+void append_element(JobSettings* s, const WordList* w, const JobLine& at) {
+  MapElement e = parse_element(w);
+  if (e.kind == kElementDrift) check_finite(s, e.length, w, 1, at);
+  for (int32_t j = 0; j < e.orders; j++) check_finite(s, e.strengths[j], w, j + 1, at);
+  growarray_append(&s->elements, &e);
+}
+
+void apply_line(JobSettings* s, const WordList* w, const JobLine& at) {
   const char* key = w->words[0];
-  if (Range* r = range_field(s, key)) *r = range_from(w);
+  int range = range_index(key);
+  if (range >= 0) read_range(s, range, w, at);
   else if (ascii_equal_nocase(key, "iterations")) append_iterations(s, w);
-  else if (ascii_equal_nocase(key, "baseres")) s->baseres = std::atoi(word_at(w, 1));
+  else if (ascii_equal_nocase(key, "baseres")) s->baseres = read_baseres(s, w, at);
   else if (ascii_equal_nocase(key, "maxsamples")) s->maxsamples = std::atoi(word_at(w, 1));
   else if (ascii_equal_nocase(key, "randompasses")) s->randompasses = std::atoi(word_at(w, 1));
   else if (ascii_equal_nocase(key, "seed")) s->seed = std::strtoull(word_at(w, 1), nullptr, 10);
-  else if (ascii_equal_nocase(key, "D") || ascii_equal_nocase(key, "K")) {
-    MapElement e = parse_element(w);
-    growarray_append(&s->elements, &e);
+  else if (ascii_equal_nocase(key, "D") || ascii_equal_nocase(key, "K")) append_element(s, w, at);
+}
+
+void apply_text(JobSettings* s, char* line, const JobLine& at) {
+  if (char* hash = std::strchr(line, '#')) *hash = 0;
+  WordList* w = split_words(line);
+  if (w->count > 0) apply_line(s, w, at);
+  free_words(w);
+}
+
+// Applies every line; returns the error number of a read that failed, 0
+// when the file was read to its end.
+int read_lines(JobSettings* s, FILE* file, const char* path) {
+  for (JobLine at{path, 1};; at.number++) {
+    char* line = read_text_line(file);
+    int error = std::ferror(file) ? (errno ? errno : EIO) : 0;
+    if (line && !error) apply_text(s, line, at);
+    std::free(line);
+    if (!line || error) return error;
   }
 }
 
-void read_lines(JobSettings* s, FILE* file) {
-  while (char* line = read_text_line(file)) {
-    if (char* hash = std::strchr(line, '#')) *hash = 0;
-    WordList* w = split_words(line);
-    std::free(line);
-    if (w->count > 0) apply_line(s, w);
-    free_words(w);
-  }
+void note_unreadable(JobSettings* s, const char* path, int error) {
+  note_problem(s, format_text("%s cannot be read: %s", path, std::strerror(error)));
 }
 
 }  // namespace
@@ -75,6 +143,7 @@ JobSettings job_defaults() {
   s.maxsamples = 0;
   s.randompasses = 4;
   s.seed = kDefaultSeed;
+  s.problem[0] = 0;
   return s;
 }
 
@@ -86,9 +155,15 @@ int32_t colour_levels_for(uint32_t entries) {
 
 JobSettings read_job_file(const char* path) {
   JobSettings s = job_defaults();
+  // NOTE: only a missing file means the default job. A file that is there
+  // but cannot be read (a directory, no permission) must not silently run
+  // another job than the one written in it.
+  errno = 0;
   if (FILE* file = std::fopen(path, "rb")) {
-    read_lines(&s, file);
+    if (int error = read_lines(&s, file, path)) note_unreadable(&s, path, error);
     std::fclose(file);
+  } else if (errno != ENOENT) {
+    note_unreadable(&s, path, errno ? errno : EIO);
   }
   if (s.iterations.count == 0) {
     int32_t turns = 100;
@@ -96,6 +171,21 @@ JobSettings read_job_file(const char* path) {
   }
   s.colourlevels = colour_levels_for(s.iterations.count);
   return s;
+}
+
+std::string job_refusal(const JobSettings* s) {
+  if (s->problem[0]) return s->problem;
+  int b = s->baseres;
+  if (b < 1 || b > 32) return format_text("baseres %d is out of range; it must be 1 to 32", b);
+  const Range* grid[] = {&s->xrange, &s->xprange, &s->yrange, &s->yprange};
+  for (int k = 0; k < 4; k++)
+    if (!(grid[k]->low < grid[k]->high))
+      return format_text("%s %.9lg %.9lg: its low value must be below its high value", kRangeKeys[k], grid[k]->low,
+                         grid[k]->high);
+  for (int32_t k = 1; k < iteration_count(s); k++)
+    if (iteration_at(s, k) < iteration_at(s, k - 1))
+      return format_text("iterations must be ascending: %d follows %d", iteration_at(s, k), iteration_at(s, k - 1));
+  return "";
 }
 
 char* read_text_line(FILE* file) {

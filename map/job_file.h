@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "util/growarray.h"
 
@@ -40,13 +41,24 @@ struct JobSettings {
   int32_t maxsamples;    // end the run after this sample; 0 runs until quit
   int32_t randompasses;  // a random-jitter pass after every this many samples; 0 or less: none
   uint64_t seed;         // keys the random passes' jitter
+  // The first fault met while reading: a file that exists but cannot be
+  // read, or a value on a line that no run can use (a number that is not
+  // finite, a baseres beyond 32 bits), with the file and line; "" if none.
+  char problem[200];
 };
 
 // The seed of a job that names none.
 const uint64_t kDefaultSeed = 20110101;
 
 JobSettings job_defaults();
+// A missing file gives the default job; any other failure to read it, and
+// the first unusable value, are noted in problem.
 JobSettings read_job_file(const char* path);
+
+// Why the job cannot be run, or "" when it can: the reader's problem, then
+// baseres outside 1 to 32, a grid range whose low value is not below its
+// high one, and turn counts that are not ascending.
+std::string job_refusal(const JobSettings* s);
 
 // One line of an open file, ended by LF, CR, CR LF or NUL; null at the end.
 // The caller frees the string.

@@ -63,6 +63,11 @@ void load_shader_api() {
   fetch_later();
 }
 
+std::string shader_failure_message(int32_t turn_counts) {
+  return format_text("Shader program failed to build for a job of %d turn counts; the source is in shadercode.txt",
+                     turn_counts);
+}
+
 GLuint build_program(GLenum type, const char* source, const char* what) {
   GLuint shader = shader_api.create_shader(type);
   shader_api.shader_source(shader, 1, &source, nullptr);
@@ -78,6 +83,6 @@ GLuint build_program(GLenum type, const char* source, const char* what) {
   return program;
 }
 
-GLuint build_shader_program(const char* source) {
-  return build_program(GL_FRAGMENT_SHADER, source, "Shader program failed to build; the source is in shadercode.txt");
+GLuint build_shader_program(const char* source, int32_t turn_counts) {
+  return build_program(GL_FRAGMENT_SHADER, source, shader_failure_message(turn_counts).c_str());
 }

@@ -1,6 +1,9 @@
 // The GL 2.0 shader entry points, fetched from the current context, and
 // the building of the generated shader into a program.
 #pragma once
+#include <cstdint>
+#include <string>
+
 #include "gfx/gl.h"
 
 // The GL entry points the program fetches by name, listed once: each line
@@ -63,7 +66,13 @@ float parse_gl_version(const char* text);
 // Checks for GL 2.0 and fills shader_api; ends the program below 2.0 or
 // when a GL 2.0 entry point is missing (later ones are fetched as far as they can be).
 void load_shader_api();
-GLuint build_shader_program(const char* source);
+// Compiles and links the fragment shader; a source that does not build is a
+// fatal error whose message gives the job's number of turn counts.
+GLuint build_shader_program(const char* source, int32_t turn_counts);
+// NOTE: every number in the source is checked when the job is read, so a
+// build that fails is most likely a job too large for the GL's compiler:
+// the message says how many turn counts the job has.
+std::string shader_failure_message(int32_t turn_counts);
 // Builds a shader of the given type (GL_FRAGMENT_SHADER, GL_COMPUTE_SHADER)
 // into a program; a shader that does not build ends the program, its
 // message naming what was built and where its source is.

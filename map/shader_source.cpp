@@ -1,5 +1,6 @@
 #include "map/shader_source.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -9,8 +10,10 @@
 namespace {
 
 const double kNoLimit = 1e20;
-
-void append(char** text, const std::string& piece) { string_append(text, piece.c_str()); }
+// Turn counts up to which the colour code is one "else if" line each, and
+// the size of the blocks that the search form beyond counts branch-free.
+const int32_t kChainedTurnCounts = 64;
+const int32_t kCountBlock = 64;
 
 double span(const Range& r) { return r.high - r.low; }
 
@@ -85,7 +88,9 @@ std::string element_block(const MapElement* e, bool recurrence) {
   return t;
 }
 
-std::string colour_lines(const JobSettings* s) {
+// One "else if" line per turn count, as the colour code has always been
+// written; the chain ends with black for particles past every turn count.
+std::string colour_chain(const JobSettings* s) {
   std::string t;
   for (int32_t k = 0; k < iteration_count(s); k++) {
     double rgb[3];
@@ -93,7 +98,61 @@ std::string colour_lines(const JobSettings* s) {
     t += format_text("\t%sif (i<=%d) gl_FragColor=vec4(%g,%g,%g,1);\n", k == 0 ? "" : "else ",
                      iteration_at(s, k), rgb[0], rgb[1], rgb[2]);
   }
+  return t + "\telse gl_FragColor=vec4(0,0,0,1);\n";
+}
+
+// Turn counts of the block [first, end) that lie below i, counted without
+// branches. The block's last one is not tested: the search only enters the
+// block when i is at or below it.
+std::string block_count(const JobSettings* s, int32_t first, int32_t end, const std::string& indent) {
+  std::string t = indent + format_text("below=%d", first);
+  for (int32_t k = first; k + 1 < end; k++) t += format_text("+int(i>%d)", iteration_at(s, k));
+  return t + ";\n";
+}
+
+// First turn count of block b; a block index past the last block gives n.
+int32_t block_start(const JobSettings* s, int32_t b) {
+  return int32_t(std::min<int64_t>(iteration_count(s), int64_t(b) * kCountBlock));
+}
+
+// Binary search for the first block whose last turn count is at or above i,
+// over blocks lo .. hi; the index one past the last block means past them all.
+void search_blocks(const JobSettings* s, int32_t lo, int32_t hi, int depth, std::string* t) {
+  std::string indent(size_t(depth), '\t');
+  int32_t n = iteration_count(s);
+  if (lo == hi) {
+    if (block_start(s, lo) == n) *t += indent + format_text("below=%d;\n", n);
+    else *t += block_count(s, block_start(s, lo), block_start(s, lo + 1), indent);
+    return;
+  }
+  int32_t mid = lo + (hi - lo) / 2;
+  *t += indent + format_text("if (i<=%d) {\n", iteration_at(s, block_start(s, mid + 1) - 1));
+  search_blocks(s, lo, mid, depth + 1, t);
+  *t += indent + "} else {\n";
+  search_blocks(s, mid + 1, hi, depth + 1, t);
+  *t += indent + "}\n";
+}
+
+// NOTE: a chain of thousands of "else if" lines nests as deep as it is
+// long, and Mesa's compiler runs out of parser stack at about 1,660 of them.
+// Past kChainedTurnCounts the number of turn counts below i is found by a
+// binary search over blocks of 64 (nested log2(n / 64) deep), counted
+// branch-free within the block: few branches for the compiler, and about
+// log2(n / 64) + 64 comparisons per pixel. The colour is then made from the
+// code c = that number + 1 (0, black, past them all) written in base L,
+// most significant digit in red, exactly as the chain's literals are.
+std::string colour_search(const JobSettings* s) {
+  int32_t n = iteration_count(s), blocks = (n + kCountBlock - 1) / kCountBlock, l = s->colourlevels;
+  std::string t = "\tint below;\n";
+  search_blocks(s, 0, blocks, 1, &t);
+  t += format_text("\tint code=below<%d ? below+1 : 0;\n", n);
+  t += format_text("\tgl_FragColor=vec4(float(code/%d),float(code/%d-code/%d*%d),float(code-code/%d*%d),%d)/%d.0;\n",
+                   l * l, l, l * l, l, l, l, l - 1, l - 1);
   return t;
+}
+
+std::string colour_code(const JobSettings* s) {
+  return iteration_count(s) <= kChainedTurnCounts ? colour_chain(s) : colour_search(s);
 }
 
 // Binomial coefficients of high orders pass 2^63; they are then written in
@@ -144,21 +203,24 @@ std::string kick_polynomial(int plane, int order) {
   return t;
 }
 
+// NOTE: the text is built in one growing std::string and copied out once:
+// appending each piece to an exact-length C string copies the whole text
+// per piece, which made 10^5-element maps take minutes.
 char* generate_shader(const JobSettings* s, bool recurrence) {
-  char* text = nullptr;
   // GLSL 1.20 allows the implicit int-to-float conversions of the lines
   // below (gl_TexCoord[0].x*4, i=0); strict 1.10 compilers reject them.
-  string_set(&text, "#version 120\n");
-  append(&text, "uniform float jx,jxp,jy,jyp;\nvoid main()\n{\n");
-  append(&text, grid_lines(s));
-  if (recurrence) append(&text, "\tfloat X,Y,oX;\n");
-  append(&text, loop_head(s));
-  for (int32_t k = 0; k < element_count(s); k++)
-    append(&text, element_block(element_at(s, k), recurrence));
-  append(&text, "\t}\n");
-  append(&text, colour_lines(s));
-  append(&text, "\telse gl_FragColor=vec4(0,0,0,1);\n}");
-  return text;
+  std::string text = "#version 120\n";
+  text += "uniform float jx,jxp,jy,jyp;\nvoid main()\n{\n";
+  text += grid_lines(s);
+  if (recurrence) text += "\tfloat X,Y,oX;\n";
+  text += loop_head(s);
+  for (int32_t k = 0; k < element_count(s); k++) text += element_block(element_at(s, k), recurrence);
+  text += "\t}\n";
+  text += colour_code(s);
+  text += "}";
+  char* copy = nullptr;
+  string_set(&copy, text.c_str());
+  return copy;
 }
 
 bool int_turn_counter(const JobSettings* s) { return last_iteration(s) > 15000000; }

@@ -43,18 +43,24 @@ std::string format_one(const Conversion& c, va_list* args) {
   int star[2] = {0, 0};
   for (int i = 0; i < c.stars && i < 2; i++) star[i] = va_arg(*args, int);
   const char* f = c.spec.c_str();
-  char small[8];
+  char small[64];
   std::string out;
+  // NOTE: most conversions fit the small buffer and are formatted once;
+  // shader generation formats hundreds of thousands of numbers.
   auto emit = [&](auto value) {
-    int n = 0;
-    if (c.stars == 0) n = std::snprintf(small, 1, f, value);
-    else if (c.stars == 1) n = std::snprintf(small, 1, f, star[0], value);
-    else n = std::snprintf(small, 1, f, star[0], star[1], value);
+    auto print = [&](char* to, size_t size) {
+      if (c.stars == 0) return std::snprintf(to, size, f, value);
+      if (c.stars == 1) return std::snprintf(to, size, f, star[0], value);
+      return std::snprintf(to, size, f, star[0], star[1], value);
+    };
+    int n = print(small, sizeof small);
     if (n < 0) return;
+    if (size_t(n) < sizeof small) {
+      out.assign(small, size_t(n));
+      return;
+    }
     out.resize(size_t(n) + 1);
-    if (c.stars == 0) std::snprintf(&out[0], out.size(), f, value);
-    else if (c.stars == 1) std::snprintf(&out[0], out.size(), f, star[0], value);
-    else std::snprintf(&out[0], out.size(), f, star[0], star[1], value);
+    print(&out[0], out.size());
     out.resize(size_t(n));
   };
   switch (c.letter) {

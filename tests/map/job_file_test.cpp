@@ -1,5 +1,7 @@
 #include "map/job_file.h"
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -150,4 +152,43 @@ TEST(JobFile, ColourLevelsGrowWithTheNumberOfTurnCounts) {
   for (int k = 1; k <= 26; k++) line += " " + std::to_string(k);
   EXPECT_EQ(read_text(line).colourlevels, 3);
   EXPECT_EQ(read_text(line + " 27").colourlevels, 4);
+}
+
+TEST(JobFile, JobsThatCannotRunAreRefusedNamingTheCause) {
+  TestDir dir;
+  struct Case {
+    const char* job;
+    const char* refusal;
+  } cases[] = {
+      {"baseres 4\niterations 10 100\nxcollimator -0.5 0.5\nD 1\nK 0.5 0 -2\n", ""},
+      {"iterations 10 10 100\nxrange -3 -2\nycollimator 1 -1\nxcollimator -1e300 1e300\nbaseres 1", ""},
+      {"iterations 10 100 50", "iterations must be ascending: 50 follows 100"},
+      {"iterations 100\niterations 10", "iterations must be ascending: 10 follows 100"},
+      {"xrange 1 -1", "xrange 1 -1: its low value must be below its high value"},
+      {"yprange 0.5 0.5", "yprange 0.5 0.5: its low value must be below its high value"},
+      {"xrange 5", "xrange 5 0: its low value must be below its high value"},
+      {"baseres 33", "baseres 33 is out of range; it must be 1 to 32"},
+      {"baseres 99999999999", "input.txt line 1: baseres 99999999999 is out of range; it must be 1 to 32"},
+      {"baseres -99999999999x", "input.txt line 1: baseres -99999999999 is out of range; it must be 1 to 32"},
+      {"baseres 4\n\nXRANGE nan 1", "input.txt line 3: XRANGE value nan is not a finite number"},
+      {"ycollimator -inf 1", "input.txt line 1: ycollimator value -inf is not a finite number"},
+      {"D 1\r\nD 1e999", "input.txt line 2: D value 1e999 is not a finite number"},
+      {"K 0.5 0 INF # strength", "input.txt line 1: K value INF is not a finite number"},
+      {"xrange -1e308 1e308", "input.txt line 1: xrange -1e308 1e308 is too wide: its span is not a finite number"},
+      // The first fault of the file is the one reported.
+      {"D nan\nbaseres 0\niterations 2 1", "input.txt line 1: D value nan is not a finite number"},
+  };
+  for (const Case& c : cases) {
+    JobSettings s = read_text(c.job);
+    EXPECT_EQ(job_refusal(&s), c.refusal) << c.job;
+  }
+}
+
+TEST(JobFile, OnlyAMissingFileMeansTheDefaultJob) {
+  TestDir dir;
+  JobSettings missing = read_job_file("input.txt");
+  EXPECT_EQ(job_refusal(&missing), "");
+  ASSERT_EQ(mkdir("input.txt", 0755), 0);
+  JobSettings directory = read_job_file("input.txt");
+  EXPECT_EQ(job_refusal(&directory), "input.txt cannot be read: Is a directory");
 }

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
+#include "map/shader_program.h"
 #include "test_dir.h"
 
 namespace {
@@ -140,4 +142,31 @@ TEST(ShaderSource, HighOrderKicksAreWrittenWhole) {
   EXPECT_NE(kick.find("-137846528820*x*x*x*x*x*x*x*x*x*x*x*x*x*x*x*x*x*x*x*x*y*y*y*y*y*y*y*y*y*y*y*y*y*y*y*y*y*y*y*y"),
             std::string::npos);
   EXPECT_NE(kick.find("+1.22561744e-048*("), std::string::npos);  // 1/40!
+}
+
+TEST(ShaderSource, ManyTurnCountsAreFoundByAShallowSearch) {
+  TestDir dir;
+  auto turn_counts = [](int n) {
+    std::string line = "iterations";
+    for (int k = 1; k <= n; k++) line += " " + std::to_string(k);
+    return line;
+  };
+  // Up to 64 turn counts the colour code is one line each, as it always was.
+  EXPECT_NE(shader(turn_counts(64)).find("\telse if (i<=63) gl_FragColor=vec4(0.5,0.5,0.75,1);\n"
+                                         "\telse if (i<=64) gl_FragColor=vec4(0.5,0.5,1,1);\n"
+                                         "\telse gl_FragColor=vec4(0,0,0,1);\n}"),
+            std::string::npos);
+  // Beyond, no chain of "else if" that nests as deep as it is long: a
+  // search nested about log2(n / 64) deep, and the colour made from its code.
+  std::string s = shader(turn_counts(5000));
+  EXPECT_EQ(s.find("else if"), std::string::npos);
+  size_t deepest = 0;
+  for (size_t at = s.find("\n\t"); at != std::string::npos; at = s.find("\n\t", at + 1))
+    deepest = std::max(deepest, s.find_first_not_of('\t', at + 1) - at - 1);
+  EXPECT_LE(deepest, 9u);
+  EXPECT_NE(s.find("\tint code=below<5000 ? below+1 : 0;\n"
+                   "\tgl_FragColor=vec4(float(code/324),float(code/18-code/324*18),"
+                   "float(code-code/18*18),17)/17.0;\n}"),
+            std::string::npos);
+  EXPECT_NE(shader_failure_message(5000).find("a job of 5000 turn counts"), std::string::npos);
 }
