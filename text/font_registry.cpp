@@ -47,10 +47,25 @@ bool texture_shared(const GlyphFont* font) {
   return false;
 }
 
+namespace {
+
+// NOTE: a copy draws with its base font's glyph tables and metric bytes
+// (style.base), so it cannot outlive its base: the copies go first. Deleting
+// a font moves the last registry entry into its slot, so the registry is
+// walked from the end, where every entry has been looked at.
+void delete_copies_of(GlyphFont* base) {
+  for (uint32_t i = registered_font_count(); i-- > 0;) {
+    if (i < registered_font_count() && fonts[i] != base && fonts[i]->style.base == base) delete_font(fonts[i]);
+  }
+}
+
+}  // namespace
+
 // NOTE: when the last font goes while it is current there is no survivor to
 // select; the program then has no current font, and measuring and drawing
 // check for that.
 void delete_font(GlyphFont* font) {
+  delete_copies_of(font);
   if (font->texture && !texture_shared(font)) {
     GLuint name = font->texture;
     glDeleteTextures(1, &name);
