@@ -81,8 +81,14 @@ void delete_font(GlyphFont* font) {
   if (left) select_font(fonts[random_index(int(left))]);
 }
 
+// NOTE: the product is checked before it becomes an integer, since a huge
+// scale (a size of 1e20) overflows int64_t, which C++ leaves undefined. From
+// 2^61 on every double is a multiple of 512, so the low byte of such a
+// product is 0, which is what it gives; NaN gives 0 too.
 uint8_t scaled_byte(uint8_t value, float scale) {
-  return static_cast<uint8_t>(static_cast<int64_t>(std::trunc(double(value) * scale)) & 0xFF);
+  double product = std::trunc(double(value) * scale);
+  if (!(std::fabs(product) < 0x1p61)) return 0;
+  return static_cast<uint8_t>(static_cast<int64_t>(product) & 0xFF);
 }
 
 void select_font(GlyphFont* font) {
