@@ -31,16 +31,6 @@ uint8_t* read_whole_file(const char* path, size_t* length) {
   return buffer;
 }
 
-uint8_t tallest_glyph(const uint8_t* bytes, size_t length) {
-  uint32_t tallest = 1;
-  size_t offset = 0;
-  GlyphRecord r;
-  for (int g = 0; g < GLYPH_SLOTS && next_glyph_record(bytes, length, &offset, &r); g++) {
-    if (r.height > tallest) tallest = r.height;
-  }
-  return uint8_t(tallest);
-}
-
 void compute_glyph_metrics(GlyphFont* font) {
   uint32_t widest = 0;
   for (int g = 0; g < GLYPH_SLOTS; g++) {
@@ -79,7 +69,6 @@ void select_if_none_current(GlyphFont* font) {
 
 int load_font_data(const uint8_t* bytes, size_t length, const char* name) {
   GlyphFont* font = new_font(name);
-  font->max_height = tallest_glyph(bytes, length);
   if (!build_glyph_atlas(font, bytes, length)) {
     std::free(font->name);
     std::free(font);

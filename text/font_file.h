@@ -28,8 +28,6 @@ int load_font_data(const uint8_t* bytes, size_t length, const char* name);
 // that GL reports for the font's texture.
 void compute_font_metrics(GlyphFont* font);
 void compute_glyph_metrics(GlyphFont* font);
-// Tallest glyph among the whole records, at least 1.
-uint8_t tallest_glyph(const uint8_t* bytes, size_t length);
 // The fallback font: every glyph one pixel of a 1 x 1 texture. Fonts already
 // registered under the name (in any letter case) are deleted first.
 GlyphFont* make_blank_font(const char* name);
