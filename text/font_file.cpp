@@ -37,7 +37,7 @@ void compute_glyph_metrics(GlyphFont* font) {
     if (font->glyph_width[g] > widest) widest = font->glyph_width[g];
   }
   font->max_width = uint8_t(widest);
-  font->reference_width = uint8_t(font->glyph_width['C'] + 1);
+  font->reference_width = uint8_t(font->glyph_width[unsigned('C')] + 1);
 }
 
 void compute_font_metrics(GlyphFont* font) {
