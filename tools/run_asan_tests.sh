@@ -13,10 +13,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # -O1 and line tables only: the build costs about half of what -O2 -g does,
-# and the reports still name functions and lines.
+# and the reports still name functions and lines. GCC's maybe-uninitialized
+# warning misfires inside libstdc++'s <regex> in this build; it is left out.
 flags="-fsanitize=address,undefined,float-cast-overflow -fno-sanitize-recover=all -fno-omit-frame-pointer"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=None \
-  -DCMAKE_CXX_FLAGS="-O1 -g1 $flags" -DCMAKE_EXE_LINKER_FLAGS="$flags" >/dev/null
+  -DCMAKE_CXX_FLAGS="-O1 -g1 -Wno-maybe-uninitialized $flags" -DCMAKE_EXE_LINKER_FLAGS="$flags" >/dev/null
 # Only what the tests run: the benchmark and the font tool stay out.
 cmake --build build-asan -j"$(nproc)" --target core_tests platform_tests frame_tests e2e_tests \
   text_tests gl_text_tests bench_tests
