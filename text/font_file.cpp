@@ -2,19 +2,26 @@
 
 #include "gfx/gl.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 
 #include "util/text_util.h"
 #include "text/glyph_atlas.h"
 
+// NOTE: the size is taken from stat, not by seeking: a directory opens for
+// reading on Linux and seeks to a size of LLONG_MAX, and a device or a pipe
+// has no size at all. A file may shrink or grow meanwhile; no more than the
+// size it had is read.
 uint8_t* read_whole_file(const char* path, size_t* length) {
+  struct stat info;
+  if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
+  if (info.st_size <= 0 || uint64_t(info.st_size) > FONT_FILE_LIMIT) return nullptr;
   std::FILE* f = std::fopen(path, "rb");
   if (!f) return nullptr;
-  long size = std::fseek(f, 0, SEEK_END) == 0 ? std::ftell(f) : -1;
-  std::rewind(f);
-  uint8_t* buffer = size > 0 ? static_cast<uint8_t*>(std::malloc(size_t(size))) : nullptr;
-  size_t got = buffer ? std::fread(buffer, 1, size_t(size), f) : 0;
+  uint8_t* buffer = static_cast<uint8_t*>(std::malloc(size_t(info.st_size)));
+  size_t got = buffer ? std::fread(buffer, 1, size_t(info.st_size), f) : 0;
   std::fclose(f);
   if (got == 0) {
     std::free(buffer);
@@ -24,23 +31,13 @@ uint8_t* read_whole_file(const char* path, size_t* length) {
   return buffer;
 }
 
-uint8_t tallest_glyph(const uint8_t* bytes, size_t length) {
-  uint32_t tallest = 1;
-  size_t offset = 0;
-  GlyphRecord r;
-  for (int g = 0; g < GLYPH_SLOTS && next_glyph_record(bytes, length, &offset, &r); g++) {
-    if (r.height > tallest) tallest = r.height;
-  }
-  return uint8_t(tallest);
-}
-
 void compute_glyph_metrics(GlyphFont* font) {
   uint32_t widest = 0;
   for (int g = 0; g < GLYPH_SLOTS; g++) {
     if (font->glyph_width[g] > widest) widest = font->glyph_width[g];
   }
   font->max_width = uint8_t(widest);
-  font->reference_width = uint8_t(font->glyph_width['C'] + 1);
+  font->reference_width = uint8_t(font->glyph_width[unsigned('C')] + 1);
 }
 
 void compute_font_metrics(GlyphFont* font) {
@@ -72,7 +69,6 @@ void select_if_none_current(GlyphFont* font) {
 
 int load_font_data(const uint8_t* bytes, size_t length, const char* name) {
   GlyphFont* font = new_font(name);
-  font->max_height = tallest_glyph(bytes, length);
   if (!build_glyph_atlas(font, bytes, length)) {
     std::free(font->name);
     std::free(font);

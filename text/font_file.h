@@ -12,8 +12,13 @@
 // 1 when the file was read and a font built from it, 0 when the blank font
 // was made instead.
 int load_font_file(const char* path, const char* name);
-// The whole file in a malloc'd buffer owned by the caller; null when it
-// cannot be read or is empty.
+// The largest font file that can be used: GLYPH_SLOTS records of 255 x 255
+// pixels. Bytes beyond them would never be read.
+const size_t FONT_FILE_LIMIT = size_t(GLYPH_SLOTS) * (2 + 255 * 255);
+
+// The whole file in a malloc'd buffer owned by the caller; null when it is
+// not a regular file, cannot be read, is empty or is larger than
+// FONT_FILE_LIMIT.
 uint8_t* read_whole_file(const char* path, size_t* length);
 // Builds and registers a base font from the bytes of a font file and
 // selects it when no font is current. 1 when built; 0 when its atlas was
@@ -23,8 +28,6 @@ int load_font_data(const uint8_t* bytes, size_t length, const char* name);
 // that GL reports for the font's texture.
 void compute_font_metrics(GlyphFont* font);
 void compute_glyph_metrics(GlyphFont* font);
-// Tallest glyph among the whole records, at least 1.
-uint8_t tallest_glyph(const uint8_t* bytes, size_t length);
 // The fallback font: every glyph one pixel of a 1 x 1 texture. Fonts already
 // registered under the name (in any letter case) are deleted first.
 GlyphFont* make_blank_font(const char* name);

@@ -47,10 +47,25 @@ bool texture_shared(const GlyphFont* font) {
   return false;
 }
 
+namespace {
+
+// NOTE: a copy draws with its base font's glyph tables and metric bytes
+// (style.base), so it cannot outlive its base: the copies go first. Deleting
+// a font moves the last registry entry into its slot, so the registry is
+// walked from the end, where every entry has been looked at.
+void delete_copies_of(GlyphFont* base) {
+  for (uint32_t i = registered_font_count(); i-- > 0;) {
+    if (i < registered_font_count() && fonts[i] != base && fonts[i]->style.base == base) delete_font(fonts[i]);
+  }
+}
+
+}  // namespace
+
 // NOTE: when the last font goes while it is current there is no survivor to
 // select; the program then has no current font, and measuring and drawing
 // check for that.
 void delete_font(GlyphFont* font) {
+  delete_copies_of(font);
   if (font->texture && !texture_shared(font)) {
     GLuint name = font->texture;
     glDeleteTextures(1, &name);
@@ -66,8 +81,14 @@ void delete_font(GlyphFont* font) {
   if (left) select_font(fonts[random_index(int(left))]);
 }
 
+// NOTE: the product is checked before it becomes an integer, since a huge
+// scale (a size of 1e20) overflows int64_t, which C++ leaves undefined. From
+// 2^61 on every double is a multiple of 512, so the low byte of such a
+// product is 0, which is what it gives; NaN gives 0 too.
 uint8_t scaled_byte(uint8_t value, float scale) {
-  return static_cast<uint8_t>(static_cast<int64_t>(std::trunc(double(value) * scale)) & 0xFF);
+  double product = std::trunc(double(value) * scale);
+  if (!(std::fabs(product) < 0x1p61)) return 0;
+  return static_cast<uint8_t>(static_cast<int64_t>(product) & 0xFF);
 }
 
 void select_font(GlyphFont* font) {

@@ -49,6 +49,7 @@ uint32_t registered_font_count();
 void register_font(GlyphFont* font);
 GlyphFont* duplicate_font(GlyphFont* font);
 void rename_font(GlyphFont* font, const char* name);
+// Deletes the font and, when it is a base font, every copy made from it.
 void delete_font(GlyphFont* font);
 void select_font(GlyphFont* font);
 int random_index(int n);

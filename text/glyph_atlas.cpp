@@ -21,6 +21,16 @@ bool next_glyph_record(const uint8_t* bytes, size_t length, size_t* offset, Glyp
   return true;
 }
 
+uint8_t tallest_glyph(const uint8_t* bytes, size_t length) {
+  uint32_t tallest = 1;
+  size_t offset = 0;
+  GlyphRecord r;
+  for (int g = 0; g < GLYPH_SLOTS && next_glyph_record(bytes, length, &offset, &r); g++) {
+    if (r.height > tallest) tallest = r.height;
+  }
+  return uint8_t(tallest);
+}
+
 uint32_t next_power_of_two(uint32_t n) {
   uint32_t p = 1;
   if (n == 0 || (n & (n - 1)) == 0) return n;
@@ -204,18 +214,24 @@ void upload_atlas(GlyphFont* font, const uint8_t* image, AtlasSize size) {
 
 }  // namespace
 
+bool plan_glyph_atlas(GlyphFont* font, const uint8_t* bytes, size_t length, int max_texture_size) {
+  uint32_t limit = std::min<uint32_t>(uint32_t(std::max(max_texture_size, 0)), ATLAS_ROW_LIMIT);
+  font->max_height = tallest_glyph(bytes, length);
+  AtlasSize size = layout_glyphs(font, bytes, length, limit);
+  font->atlas_width = size.width;
+  font->atlas_height = size.height;
+  return atlas_fits(size, max_texture_size);
+}
+
 int build_glyph_atlas(GlyphFont* font, const uint8_t* bytes, size_t length) {
   GLint max_size = 0;
   glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_size);
-  uint32_t limit = std::min<uint32_t>(uint32_t(std::max(max_size, 0)), ATLAS_ROW_LIMIT);
-  AtlasSize size = layout_glyphs(font, bytes, length, limit);
-  if (!atlas_fits(size, max_size)) {
+  if (!plan_glyph_atlas(font, bytes, length, max_size)) {
     std::fprintf(stderr, "font atlas of %ux%u pixels exceeds the GL texture size limit %d\n",
-                 size.width, size.height, int(max_size));
+                 font->atlas_width, font->atlas_height, int(max_size));
     return 0;
   }
-  font->atlas_width = size.width;
-  font->atlas_height = size.height;
+  AtlasSize size = {font->atlas_width, font->atlas_height};
   uint8_t* image = make_atlas_image(font, bytes, length, size);
   upload_atlas(font, image, size);
   std::free(image);

@@ -21,6 +21,9 @@ struct GlyphRecord {
 // end, and then *offset is left alone.
 bool next_glyph_record(const uint8_t* bytes, size_t length, size_t* offset, GlyphRecord* record);
 
+// Tallest glyph among the whole records, at least 1.
+uint8_t tallest_glyph(const uint8_t* bytes, size_t length);
+
 struct AtlasSize {
   uint32_t width;
   uint32_t height;
@@ -51,7 +54,11 @@ void make_sharpen_table(uint8_t* lut);
 void sharpen_level(const GlyphFont* font, int level, uint8_t* pixels, uint32_t width,
                    uint32_t height, const uint8_t* lut);
 
-// Lays out, converts and uploads the atlas; 1 when built, 0 when it was
+// The font file read without GL: max_height, the glyph tables and the atlas
+// size (atlas_width, atlas_height) of the font; false when an atlas of that
+// size cannot be held by GL with the given texture size limit.
+bool plan_glyph_atlas(GlyphFont* font, const uint8_t* bytes, size_t length, int max_texture_size);
+// Plans, converts and uploads the atlas; 1 when built, 0 when it was
 // refused because GL cannot hold it (a line on stderr says so).
 int build_glyph_atlas(GlyphFont* font, const uint8_t* bytes, size_t length);
 void sharpen_mip_levels(GlyphFont* font);

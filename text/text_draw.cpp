@@ -26,6 +26,15 @@ size_t skip_sequence(const unsigned char* p, size_t i, size_t n) {
   return end;
 }
 
+// NOTE: a style may scale by any float (a size of 1e20, or NaN), giving
+// pixel counts that no int holds; converting those is undefined, so counts
+// are kept as doubles and clamped to +-1e9 pixels (NaN to 0) where an int
+// is due.
+int clamped_pixels(double v) {
+  if (v != v) return 0;
+  return int(std::fmax(-1e9, std::fmin(1e9, v)));
+}
+
 }  // namespace
 
 // NOTE: the letter spacing is rounded apart from the glyph width here, while
@@ -35,17 +44,17 @@ int measure_text_n(const char* text, size_t n) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(text ? text : NULL_TEXT);
   const FontStyle& s = current_font->style;
   int spacing = int(std::floor(0.13f * cell_width + 0.5f));
-  int total = 0;
+  double total = 0;
   for (size_t i = 0; i < n && !ends_line(p[i]);) {
     if (p[i] <= 7) {
       i = skip_sequence(p, i, n);
       continue;
     }
-    total += int(std::floor(s.base->glyph_width[p[i]] * s.width_scale * (1.0f + s.boldness) + 0.5f));
+    total += std::floor(s.base->glyph_width[p[i]] * s.width_scale * (1.0f + s.boldness) + 0.5f);
     total += spacing;
     i++;
   }
-  return total;
+  return clamped_pixels(total);
 }
 
 int measure_text(const char* text) { return measure_text_n(text, SIZE_MAX); }
@@ -100,9 +109,12 @@ TextItem read_text_item(const unsigned char* p) {
   return {ITEM_GLYPH, 1, p[0], 0, 0};
 }
 
+// y and raise are whole pixels held in doubles, so that huge sizes cannot
+// overflow them.
 struct Pen {
   float x;
-  int y, raise, left, wrap_right;
+  double y, raise;
+  int left, wrap_right;
   FontStyle start, working;
   float inverse_width, inverse_height;  // of the starting font's atlas
 };
@@ -124,14 +136,14 @@ void apply_size_command(Pen* pen, uint16_t scale, int16_t raise) {
   pen->working.height_scale = float(scale / 256.0 * pen->start.height_scale);
   pen->y += pen->raise;
   double tallest = pen->start.base->max_height * double(pen->start.height_scale);
-  pen->raise = int(std::trunc((raise * tallest + 128.0) / 256.0));
+  pen->raise = std::trunc((raise * tallest + 128.0) / 256.0);
   pen->y -= pen->raise;
   select_style(pen->working);
 }
 
 void new_line(Pen* pen) {
   pen->x = float(pen->left);
-  pen->y = int(std::trunc(pen->y + current_font->max_height * pen->working.height_scale + 1.0f));
+  pen->y = std::trunc(float(pen->y) + current_font->max_height * pen->working.height_scale + 1.0f);
 }
 
 float glyph_advance(const Pen& pen, unsigned c) {

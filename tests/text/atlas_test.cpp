@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 
+#include "test_dir.h"
 #include "tests/text/font_fixture.h"
 #include "text/font_file.h"
 #include "text/glyph_atlas.h"
@@ -130,4 +133,22 @@ TEST(FontFile, MetricsAndMissingFiles) {
   size_t length = 7;
   EXPECT_EQ(read_whole_file("/nonexistent/font.dat", &length), nullptr);
   EXPECT_EQ(read_whole_file("/dev/null", &length), nullptr);
+}
+
+// A directory, or a file larger than any usable font, gives the blank font
+// like a missing file instead of a read of LLONG_MAX or a gigabyte.
+TEST(FontFile, ReadsOnlyRegularFilesUpToTheLargestUsableFont) {
+  TestDir dir;
+  size_t length = 7;
+  EXPECT_EQ(read_whole_file(".", &length), nullptr);
+  write_file("font.dat", glyph_record(1, 1));
+  ASSERT_EQ(truncate("font.dat", off_t(FONT_FILE_LIMIT)), 0);  // sparse: no disk used
+  uint8_t* bytes = read_whole_file("font.dat", &length);
+  ASSERT_NE(bytes, nullptr);
+  EXPECT_EQ(length, FONT_FILE_LIMIT);
+  EXPECT_EQ(bytes[0], 1);
+  std::free(bytes);
+  ASSERT_EQ(truncate("font.dat", off_t(FONT_FILE_LIMIT) + 1), 0);
+  EXPECT_EQ(read_whole_file("font.dat", &length), nullptr);
+  EXPECT_EQ(length, FONT_FILE_LIMIT);
 }

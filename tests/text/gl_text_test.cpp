@@ -139,9 +139,13 @@ TEST_F(GlText, MissingFontFileGivesABlankFontThatDraws) {
   ASSERT_EQ(quads.size(), 3u);
   lit_only_in(read_pixels(), quads);
 
-  GlyphFont* second = duplicate_font(blank);
-  delete_font(blank);
-  EXPECT_TRUE(glIsTexture(second->texture));  // still used by the copy
+  GLuint texture = blank->texture;
+  delete_font(duplicate_font(blank));
+  EXPECT_TRUE(glIsTexture(texture));  // still used by the base font
+  duplicate_font(blank);
+  delete_font(blank);  // takes its copy along, and the atlas with the last user
+  EXPECT_EQ(registered_font_count(), 0u);
+  EXPECT_FALSE(glIsTexture(texture));
 }
 
 TEST_F(GlText, AtlasTallerThanGLAllowsGivesTheBlankFont) {

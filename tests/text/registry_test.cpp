@@ -60,6 +60,26 @@ TEST_F(Registry, DeletingTheCurrentFontSelectsASurvivor) {
   EXPECT_TRUE(current_font == a || current_font == c);
 }
 
+// A copy reads its glyphs through its base font: deleting the base takes the
+// copies along instead of leaving them pointing at freed memory.
+TEST_F(Registry, CopiesGoWithTheirBaseFont) {
+  GlyphFont* base = fake_font("base", 8, 12);
+  GlyphFont* other = fake_font("other", 8, 12);
+  GlyphFont* wide = duplicate_font(base);
+  wide->style.width_scale = 2.0f;
+  GlyphFont* named = duplicate_font(wide);
+  select_font(named);
+  delete_font(wide);  // a copy goes alone
+  ASSERT_EQ(registered_font_count(), 3u);
+  EXPECT_EQ(current_font, named);
+  duplicate_font(base);
+  delete_font(base);
+  ASSERT_EQ(registered_font_count(), 1u);
+  EXPECT_EQ(fonts[0], other);
+  EXPECT_EQ(current_font, other);
+  EXPECT_EQ(measure_text("ab"), 2 * (8 + 1));
+}
+
 TEST_F(Registry, DeletingTheLastFontLeavesNoCurrentFontAndTextCopes) {
   GlyphFont* a = fake_font("only", 8, 12);
   select_font(a);

@@ -6,6 +6,7 @@
 
 #include "tests/text/font_fixture.h"
 #include "text/font_file.h"
+#include "text/font_style.h"
 #include "text/glyph_atlas.h"
 #include "text/text_draw.h"
 
@@ -92,6 +93,20 @@ TEST_F(Layout, SizeCommandsScaleFromTheStartingFontAndUndoTheRaise) {
   EXPECT_FLOAT_EQ(q[2].y0, 84.0f);
   EXPECT_EQ(current_font, normal);  // 257/256 is close enough to the base
   EXPECT_FLOAT_EQ(current_style.width_scale, 257.0f / 256);  // the wanted style, not the font's
+}
+
+// Any float is a scale: widths and line steps that no int holds are clamped
+// (NaN counts as 0) rather than converted with undefined results.
+TEST_F(Layout, HugeAndNanScalesAreClampedNotOverflowed) {
+  select_font(font_from_description("normal:size=1e20"));
+  EXPECT_EQ(line_height, 0);
+  EXPECT_EQ(measure_text("AB"), 1000000000);
+  std::vector<TextQuad> q = lay_out("A\nB\x05\x02\x01\x01\xff\x7f" "C");
+  ASSERT_EQ(q.size(), 3u);
+  EXPECT_GT(q[1].y0, 1e21f);
+  EXPECT_LT(q[2].y0, -1e21f);  // raised by about 128 of its 1.6e21-pixel lines
+  select_font(font_from_description("normal:width=nan"));
+  EXPECT_EQ(measure_text("AB"), 0);
 }
 
 TEST_F(Layout, GlyphEscapesReachTheUpperSlotsOnly) {
