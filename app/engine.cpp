@@ -43,8 +43,7 @@ EngineKind choose_engine(EngineKind asked, bool have_gl, const char* renderer, f
 }
 
 void engine_prepare(RunState* run, EngineKind kind, const char* source) {
-  run->engine = kind;
-  engine_info.kind = kind;
+  run->engine = engine_info.kind = kind;
   run->particle_turns = -1;
   if (kind == kEngineFragment) fragment_prepare(run, source);
   else if (kind == kEngineCompute) compute_prepare(run);

@@ -59,7 +59,8 @@ const char* unreadable_reason(const RunState* run) {
 // Without a window the square is drawn into a colour renderbuffer of its
 // own size, which then stands for the window in every pixel operation.
 void use_offscreen_square(int side) {
-  if (gl_version() < 3.0f) fatal_error("OpenGL 3.0 or higher is needed to draw the fragment engine's square without a window");
+  if (gl_version() < 3.0f)
+    fatal_error("OpenGL 3.0 or higher is needed to draw the fragment engine's square without a window");
   GLuint framebuffer = 0, colour = 0;
   shader_api.gen_renderbuffers(1, &colour);
   shader_api.bind_renderbuffer(GL_RENDERBUFFER, colour);

@@ -63,24 +63,22 @@ bool open_gl(RunState* run, const RunOptions* options) {
   if (options->engine == kEngineCpu) return false;
   std::string why;
   if (open_headless(options->device, &why)) return true;
-  if (options->engine != kEngineAuto) fatal_error(format_text("No GL context without a window: %s", why.c_str()).c_str());
+  if (options->engine != kEngineAuto)
+    fatal_error(format_text("No GL context without a window: %s", why.c_str()).c_str());
   std::fprintf(stderr, "no GL context without a window (%s); the CPU engine takes the samples\n", why.c_str());
   return false;
 }
 
-void name_engine(bool have_gl) {
-  const char* gl = have_gl ? reinterpret_cast<const char*>(glGetString(GL_RENDERER)) : nullptr;
-  engine_info.gl_renderer = gl ? gl : "";
+// The engine and what it runs on are named before it is prepared, so that
+// a failure to prepare it is read against them.
+void choose_and_prepare(RunState* run, const RunOptions* options, bool have_gl, const char* source) {
+  const char* renderer = have_gl ? reinterpret_cast<const char*>(glGetString(GL_RENDERER)) : nullptr;
+  engine_info.gl_renderer = renderer ? renderer : "";
+  float version = have_gl ? gl_version() : 0;
+  engine_info.kind = choose_engine(options->engine, have_gl, engine_info.gl_renderer.c_str(), version);
   std::fprintf(stderr, "veldspan %s: engine %s on %s\n", program_version(), engine_name(engine_info.kind),
                engine_device_text().c_str());
-}
-
-void choose_and_prepare(RunState* run, const RunOptions* options, bool have_gl, const char* source) {
-  const char* renderer = have_gl ? reinterpret_cast<const char*>(glGetString(GL_RENDERER)) : "";
-  EngineKind kind = choose_engine(options->engine, have_gl, renderer, have_gl ? gl_version() : 0);
-  engine_info.kind = kind;
-  name_engine(have_gl);
-  engine_prepare(run, kind, source);
+  engine_prepare(run, engine_info.kind, source);
 }
 
 }  // namespace
