@@ -71,3 +71,6 @@ void cpu_draw_picture(RunState* run);
 // Draws a side x side RGBA texture at the top left of the window, one texel
 // per pixel; every GL state it changes is put back.
 void draw_square_texture(unsigned texture, int side);
+// The square's quadrilateral: texture coordinates 0 to 1 across and down
+// the side x side pixels at the top left of the window.
+void draw_square_quad(int side);

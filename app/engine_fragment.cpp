@@ -39,12 +39,7 @@ void set_jitter(const RunState* run, const double jitter[4]) {
 void draw_square(int side) {
   glDisable(GL_DEPTH_TEST);
   glColor3f(0, 0, 0.5f);
-  glBegin(GL_QUADS);
-  glTexCoord2f(0, 0); glVertex2i(0, 0);
-  glTexCoord2f(1, 0); glVertex2i(side, 0);
-  glTexCoord2f(1, 1); glVertex2i(side, side);
-  glTexCoord2f(0, 1); glVertex2i(0, side);
-  glEnd();
+  draw_square_quad(side);
 }
 
 // NOTE: pixels of a minimised, unmapped or too small window are undefined;

@@ -54,11 +54,15 @@ void draw_square_texture(unsigned texture, int side) {
   glDisable(GL_BLEND);
   glDisable(GL_LIGHTING);
   glColor4f(1, 1, 1, 1);
+  draw_square_quad(side);
+  restore_state(saved);
+}
+
+void draw_square_quad(int side) {
   glBegin(GL_QUADS);
   glTexCoord2f(0, 0); glVertex2i(0, 0);
   glTexCoord2f(1, 0); glVertex2i(side, 0);
   glTexCoord2f(1, 1); glVertex2i(side, side);
   glTexCoord2f(0, 1); glVertex2i(0, side);
   glEnd();
-  restore_state(saved);
 }
