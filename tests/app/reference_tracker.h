@@ -1,6 +1,7 @@
 // An independent CPU tracker for checking the program's counts: it reads
 // the same JobSettings but interprets the map elements directly, in single
-// precision, with complex powers instead of generated polynomials.
+// precision, with complex powers instead of generated polynomials, and no
+// fused multiply-add (it is built without floating-point contraction).
 #pragma once
 #include <cstdint>
 #include <vector>
