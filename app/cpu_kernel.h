@@ -23,6 +23,12 @@ struct KernelOp {
 // The job as the kernels track it.
 struct KernelMap {
   int32_t baseres;
+  // The grid point of column (or row) c of the square, as the shader finds
+  // it from the texture coordinate at the pixel's centre: the coarse index
+  // (x or y) and the fine one (xp or yp), as fractions of the ranges;
+  // baseres^2 of each.
+  const float* coarse;
+  const float* fine;
   int32_t turn_limit;     // turns a particle makes at most: the last turn count + 1
   float low[4], span[4];  // x, xp, y, yp ranges
   // x low, x high, y low, y high. A limit that is not tested is an infinite

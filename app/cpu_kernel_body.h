@@ -99,35 +99,35 @@ KERNEL_INLINE uint32_t inside(vf x, vf y, const vf limit[4], uint32_t alive) {
 }
 
 // v with the lanes set in lanes taken, in order, from src[0], src[1], ...
+// (src has kLanes floats).
+// NOTE: AVX-512's expanding load and compressing store are microcoded on
+// some processors (AMD's Zen 4: over a hundred cycles each); their forms
+// between registers are fast everywhere, so memory is read and written
+// whole vectors at a time.
 inline vf expand(vf v, uint32_t lanes, const float* src) {
 #if KERNEL_AVX512
-  return vf(_mm512_mask_expandloadu_ps(__m512(v), __mmask16(lanes), src));
+  return vf(_mm512_mask_expand_ps(__m512(v), __mmask16(lanes), __m512(load(src))));
 #else
   for (int k = 0; lanes; k++, lanes &= lanes - 1) v[__builtin_ctz(lanes)] = src[k];
   return v;
 #endif
 }
 
-// Appends the lanes of v set in lanes to dst, in order.
+// Writes the lanes of v set in lanes to dst, in order; the kLanes floats
+// at dst may all be written.
 inline void compress(float* dst, uint32_t lanes, vf v) {
 #if KERNEL_AVX512
-  _mm512_mask_compressstoreu_ps(dst, __mmask16(lanes), __m512(v));
+  store(dst, vf(_mm512_maskz_compress_ps(__mmask16(lanes), __m512(v))));
 #else
   for (int k = 0; lanes; k++, lanes &= lanes - 1) dst[k] = v[__builtin_ctz(lanes)];
 #endif
 }
 
-// Exact for the start points' arguments (0 to 1024): truncation, one less
-// where that rounded up.
-inline vf floor_of(vf v) {
-  vf t = __builtin_convertvector(__builtin_convertvector(v, vi), vf);
-  return t + __builtin_convertvector(t > v, vf);
-}
-
 // The particles of the sample not yet tracked: the start points of those
-// that passed their first test, in particle order.
+// that passed their first test, in particle order (and room for a whole
+// vector past the last).
 struct Queue {
-  float x[kChunk], xp[kChunk], y[kChunk], yp[kChunk];
+  float x[kChunk + kLanes], xp[kChunk + kLanes], y[kChunk + kLanes], yp[kChunk + kLanes];
   int32_t particle[kChunk];
   int32_t size, next;
   bool drained;  // no particle of the sample is left to claim
@@ -172,23 +172,27 @@ KERNEL_INLINE void count_particle(Tracker* k, int32_t particle, int32_t turns) {
   if (k->sample->pixel_levels) k->sample->pixel_levels[particle] = level;
 }
 
-// The grid point of each of kLanes particles from first on, computed as
-// the shader does from the texture coordinate at the pixel's centre.
-// NOTE: the row is found in single precision: particle numbers are below
-// 2^20 and a row at most 1024 wide, so the quotient is never near enough to
-// a whole number for rounding to change its floor.
-void start_points(const KernelMap* m, const float jitter[4], int32_t first, vf out[4]) {
-  vi iota;
-  for (int l = 0; l < kLanes; l++) iota[l] = l;
-  vi particle = iota + first;
-  float b = float(m->baseres), side = b * b;
-  vf row = floor_of((__builtin_convertvector(particle, vf) + 0.5f) / side);
-  vf column = __builtin_convertvector(particle, vf) - row * side;
-  vf u = (column + 0.5f) / side, v = (row + 0.5f) / side;
-  vf x = floor_of(u * b) / b, y = floor_of(v * b) / b;
-  vf xp = floor_of((u - x) * side) / b, yp = floor_of((v - y) * side) / b;
-  const vf index[4] = {x, xp, y, yp};
-  for (int c = 0; c < 4; c++) out[c] = m->low[c] + m->span[c] * (index[c] + jitter[c] / b);
+// The start points of the kLanes particles from first on (the grid point
+// of each pixel with the sample's jitter). Pixels of one row are
+// consecutive particles: their grid coordinates come from the tables a
+// vector at a time, unless the vector spans rows.
+void start_points(const KernelMap* m, const float offset[4], int32_t first, vf out[4]) {
+  int32_t side = m->baseres * m->baseres, row = first / side, column = first % side;
+  vf index[4];
+  if (column + kLanes <= side) {
+    index[0] = load(m->coarse + column);
+    index[1] = load(m->fine + column);
+    index[2] = splat(m->coarse[row]);
+    index[3] = splat(m->fine[row]);
+  } else {
+    for (int l = 0; l < kLanes; l++, column++) {
+      if (column == side) column = 0, row++;
+      int32_t r = row < side ? row : side - 1;  // lanes past the last pixel
+      index[0][l] = m->coarse[column], index[1][l] = m->fine[column];
+      index[2][l] = m->coarse[r], index[3][l] = m->fine[r];
+    }
+  }
+  for (int c = 0; c < 4; c++) out[c] = m->low[c] + m->span[c] * (index[c] + offset[c]);
 }
 
 // Claims the next chunk of particles, counts those outside at the start and
@@ -202,12 +206,18 @@ bool claim_chunk(Tracker* k) {
   q->drained = count <= 0;
   if (q->drained) return false;
   if (count > kChunk) count = kChunk;
+  float offset[4];
+  for (int c = 0; c < 4; c++) offset[c] = k->sample->jitter[c] / float(k->map->baseres);
+  int32_t level = level_of(k->map, 0);
   for (int32_t p = 0; p < count; p += kLanes) {
     uint32_t valid = count - p >= kLanes ? kAllLanes : (1u << (count - p)) - 1;
     vf s[4];
-    start_points(k->map, k->sample->jitter, int32_t(first + p), s);
+    start_points(k->map, offset, int32_t(first + p), s);
     uint32_t in = k->map->turn_limit > 0 ? inside<TestX, TestY>(s[0], s[2], k->limit, valid) : 0;
-    for (uint32_t out = valid & ~in; out; out &= out - 1) count_particle(k, int32_t(first + p) + __builtin_ctz(out), 0);
+    uint32_t out = valid & ~in;
+    k->tally->counts[level] += __builtin_popcount(out);
+    if (k->sample->pixel_levels)
+      for (; out; out &= out - 1) k->sample->pixel_levels[first + p + __builtin_ctz(out)] = level;
     float* dst[4] = {q->x, q->xp, q->y, q->yp};
     for (int c = 0; c < 4; c++) compress(dst[c] + q->size, in, s[c]);
     for (; in; in &= in - 1) q->particle[q->size++] = int32_t(first + p) + __builtin_ctz(in);

@@ -39,6 +39,19 @@ void set_limits(CpuMap* m, const JobSettings* s) {
   }
 }
 
+// The shader's grid point of the pixel whose texture coordinate (across or
+// down) is at the centre of column c, in single precision: the same for
+// columns and rows.
+void grid_tables(CpuMap* m) {
+  float b = float(m->baseres), side = b * b;
+  for (int32_t c = 0; c < m->baseres * m->baseres; c++) {
+    float u = (float(c) + 0.5f) / side;
+    float coarse = std::floor(u * b) / b;
+    m->coarse.push_back(coarse);
+    m->fine.push_back(std::floor((u - coarse) * side) / b);
+  }
+}
+
 // NOTE: a limit that is not tested becomes an infinite one when the other
 // limit of its coordinate is tested: that one already fails for NaN, so the
 // pair passes exactly the particles the tested limit alone passes.
@@ -53,6 +66,8 @@ KernelMap kernel_map(const CpuMap* m, std::vector<KernelOp>* ops) {
     ops->push_back(e.drift ? KernelOp{0, e.length, nullptr} : KernelOp{e.top, 0, &m->strengths[size_t(e.first)]});
   KernelMap k;
   k.baseres = m->baseres;
+  k.coarse = m->coarse.data();
+  k.fine = m->fine.data();
   k.turn_limit = m->last < 0 ? 0 : m->last + 1;
   for (int c = 0; c < 4; c++) k.low[c] = m->low[c], k.span[c] = m->span[c];
   kernel_limits(m, &k);
@@ -77,6 +92,7 @@ CpuMap cpu_map(const JobSettings* s) {
   }
   set_limits(&m, s);
   for (int32_t k = 0; k < element_count(s); k++) add_element(&m, element_at(s, k));
+  grid_tables(&m);
   m.kernel = cpu_best_kernel();
   return m;
 }

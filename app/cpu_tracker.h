@@ -31,6 +31,9 @@ struct CpuMap {
   bool tested[4];                    // whether that limit is tested
   std::vector<CpuElement> elements;  // in job order
   std::vector<float> strengths;      // of all kicks; index first is order 1
+  // The grid point of each column (or row) of the square, as fractions of
+  // the ranges: x (or y), and xp (or yp).
+  std::vector<float> coarse, fine;
   CpuKernel kernel;                  // the build that tracks; the best the processor has
 };
 
