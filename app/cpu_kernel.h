@@ -43,7 +43,7 @@ struct KernelMap {
 };
 
 // Particles a thread claims at a time.
-const int kKernelChunk = 256;
+const int kKernelClaim = 1024;
 
 // One sample, shared by the threads that track it: each claims particles
 // in chunks from next until none are left.
@@ -55,10 +55,12 @@ struct KernelSample {
   int32_t* pixel_levels;  // the level of every particle, when asked for; else null
 };
 
-// What one thread's share of a sample gave.
+// What one thread's share of a sample gave. NOTE: each thread's counts
+// are written for every particle; they must not share a cache line with
+// another thread's.
 struct KernelTally {
   int64_t* counts;  // particles per level, threshold_count + 1 of them
-  int64_t turns;    // turns made, summed over the particles
+  int64_t turns;    // turns made, summed over the particles (added at the end)
 };
 
 // Each tracks particles of the sample until none are left to claim.

@@ -32,7 +32,7 @@ namespace {
 const int kLanes = KERNEL_LANES;
 const int kVectors = KERNEL_VECTORS;
 const int kSlots = kLanes * kVectors;
-const int kChunk = kKernelChunk;
+const int kChunk = 256;  // particles queued at a time; a multiple of kLanes
 const uint32_t kAllLanes = kLanes == 32 ? ~0u : (1u << kLanes) - 1;
 
 typedef float vf __attribute__((vector_size(4 * KERNEL_LANES)));
@@ -130,7 +130,8 @@ struct Queue {
   float x[kChunk + kLanes], xp[kChunk + kLanes], y[kChunk + kLanes], yp[kChunk + kLanes];
   int32_t particle[kChunk];
   int32_t size, next;
-  bool drained;  // no particle of the sample is left to claim
+  int64_t claimed, claim_end;  // particles claimed but not yet queued
+  bool drained;                // no particle of the sample is left to claim
 };
 
 // The positions and momenta of all lanes, in memory while lanes are filled.
@@ -152,6 +153,7 @@ struct Tracker {
   KernelSample* sample;
   const KernelMap* map;
   KernelTally* tally;
+  int64_t turns;  // turns made by the particles counted so far
   vf limit[4];
   Queue queue;
   Lanes lanes;
@@ -168,7 +170,7 @@ KERNEL_INLINE int32_t level_of(const KernelMap* m, int32_t turns) {
 KERNEL_INLINE void count_particle(Tracker* k, int32_t particle, int32_t turns) {
   int32_t level = level_of(k->map, turns);
   k->tally->counts[level] += 1;
-  k->tally->turns += turns;
+  k->turns += turns;
   if (k->sample->pixel_levels) k->sample->pixel_levels[particle] = level;
 }
 
@@ -195,17 +197,22 @@ void start_points(const KernelMap* m, const float offset[4], int32_t first, vf o
   for (int c = 0; c < 4; c++) out[c] = m->low[c] + m->span[c] * (index[c] + offset[c]);
 }
 
-// Claims the next chunk of particles, counts those outside at the start and
-// queues the others. False when no particle was left to claim.
+// Queues the next kChunk particles this thread claimed (claiming more from
+// the sample when none are left), counting those outside at the start.
+// False when no particle was left to claim.
 template <bool TestX, bool TestY>
 bool claim_chunk(Tracker* k) {
-  int64_t first = __atomic_fetch_add(&k->sample->next, kChunk, __ATOMIC_RELAXED);
-  int64_t count = k->sample->particles - first;
   Queue* q = &k->queue;
+  if (q->claimed >= q->claim_end) {
+    q->claimed = __atomic_fetch_add(&k->sample->next, kKernelClaim, __ATOMIC_RELAXED);
+    q->claim_end = q->claimed + kKernelClaim < k->sample->particles ? q->claimed + kKernelClaim : k->sample->particles;
+  }
+  int64_t first = q->claimed, count = q->claim_end - first;
   q->size = q->next = 0;
   q->drained = count <= 0;
   if (q->drained) return false;
   if (count > kChunk) count = kChunk;
+  q->claimed += count;
   float offset[4];
   for (int c = 0; c < 4; c++) offset[c] = k->sample->jitter[c] / float(k->map->baseres);
   int32_t level = level_of(k->map, 0);
@@ -408,12 +415,15 @@ void track_sample(KernelSample* sample, KernelTally* tally) {
   k.map = sample->map;
   k.tally = tally;
   for (int c = 0; c < 4; c++) k.limit[c] = splat(k.map->limit[c]);
+  k.turns = 0;
   k.queue.size = k.queue.next = 0;
+  k.queue.claimed = k.queue.claim_end = 0;
   k.queue.drained = false;
   bool high = false;
   for (int32_t e = 0; e < k.map->op_count; e++) high = high || k.map->ops[e].top > kUnrolledOrders;
   if (high) track_tests<true>(&k);
   else track_tests<false>(&k);
+  tally->turns += k.turns;
 }
 
 }  // namespace

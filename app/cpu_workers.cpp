@@ -123,7 +123,7 @@ int cpu_tracker_threads() {
 
 void cpu_workers_run(CpuKernel kernel, KernelSample* sample, KernelTally* tallies) {
   double start = PerfClock();
-  bool share = cpu_tracker_threads() > 1 && sample->particles > kKernelChunk && workers.last_seconds >= kShareSeconds;
+  bool share = cpu_tracker_threads() > 1 && sample->particles > kKernelClaim && workers.last_seconds >= kShareSeconds;
   if (share) offer_sample(kernel, sample, tallies);
   run_kernel(kernel, sample, &tallies[0]);
   if (share) close_sample();
