@@ -241,8 +241,9 @@ __attribute__((noinline)) void fill_lanes(Tracker* k, State* s, int32_t t) {
   for (int v = 0; v < kVectors; v++) {
     uint32_t free = kAllLanes & ~lanes->alive[v];
     while (free && (q->next < q->size || claim_chunk<TestX, TestY>(k))) {
-      uint32_t take = free;
-      for (int32_t n = __builtin_popcount(take); n > q->size - q->next; n--) take &= ~(1u << (31 - __builtin_clz(take)));
+      uint32_t take = free;  // the lowest lanes of free, as many as there are queued
+      for (int32_t n = __builtin_popcount(take); n > q->size - q->next; n--)
+        take &= ~(1u << (31 - __builtin_clz(take)));
       s->x[v] = expand(s->x[v], take, q->x + q->next);
       s->xp[v] = expand(s->xp[v], take, q->xp + q->next);
       s->y[v] = expand(s->y[v], take, q->y + q->next);

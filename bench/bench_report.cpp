@@ -82,6 +82,15 @@ std::string engine_text(const JobReport* r, const EngineReport* e) {
   return t;
 }
 
+std::string kernel_text(const JobReport* r, const KernelReport* k) {
+  double rate = double(k->particle_turns) / k->seconds, cpu_rate = double(k->particle_turns) / k->process_seconds;
+  return report_text("  tracker alone, %-8s kernel: %8.4g samples/s  %s particle-turns/s  FP32 peak %s, %s per "
+                     "processor second\n",
+                     cpu_kernel_name(k->kernel), k->samples / k->seconds, rate_text(rate).c_str(),
+                     percent_text(peak_share(rate, r->flops_per_turn, r->peak.wall)).c_str(),
+                     percent_text(peak_share(cpu_rate, r->flops_per_turn, r->peak.per_cpu_second)).c_str());
+}
+
 }  // namespace
 
 double median(std::vector<double> v) {
@@ -140,6 +149,7 @@ std::string job_text(const JobReport* r) {
                               static_cast<long long>(r->particles), r->flops_per_turn);
   for (const EngineReport& e : r->engines)
     if (!e.passes.empty()) t += engine_text(r, &e);
+  for (const KernelReport& k : r->kernels) t += kernel_text(r, &k);
   return t;
 }
 
@@ -157,6 +167,23 @@ std::string table_rows(const JobReport* r) {
     t += report_text("| %s | %s | %.4g | %s | %s | %s | %s | %.2g |\n", r->name.c_str(), engine_name(e.engine),
                      1 / f.pass, rate_text(f.rate).c_str(), cpu_ratio_text(r, &f).c_str(),
                      share_text(&f, kStageTrack).c_str(), peak_text(r, &e, &f).c_str(), f.level_difference);
+  }
+  return t;
+}
+
+std::string kernel_table_head() {
+  return "| job | tracker alone: kernel | samples/s | particle-turns/s | FP32 peak (per processor second) |\n"
+         "|---|---|---|---|---|\n";
+}
+
+std::string kernel_table_rows(const JobReport* r) {
+  std::string t;
+  for (const KernelReport& k : r->kernels) {
+    double rate = double(k.particle_turns) / k.seconds, cpu_rate = double(k.particle_turns) / k.process_seconds;
+    t += report_text("| %s | %s | %.4g | %s | %s (%s) |\n", r->name.c_str(), cpu_kernel_name(k.kernel),
+                     k.samples / k.seconds, rate_text(rate).c_str(),
+                     percent_text(peak_share(rate, r->flops_per_turn, r->peak.wall)).c_str(),
+                     percent_text(peak_share(cpu_rate, r->flops_per_turn, r->peak.per_cpu_second)).c_str());
   }
   return t;
 }

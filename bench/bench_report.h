@@ -25,12 +25,22 @@ struct EngineReport {
   std::vector<PassRecord> passes;
 };
 
+// The CPU tracker alone, outside the loop, with one build of its kernel.
+struct KernelReport {
+  CpuKernel kernel;
+  int32_t samples;
+  double seconds;          // wall time of all samples
+  double process_seconds;  // processor time of all threads
+  int64_t particle_turns;
+};
+
 struct JobReport {
   std::string name;
   int64_t particles;      // per sample
   double flops_per_turn;  // useful flops of a particle's turn through the map
   PeakFigures peak;       // measured beside this job's runs
   std::vector<EngineReport> engines;
+  std::vector<KernelReport> kernels;  // when asked for
 };
 
 // Figures of an engine on a job. NOTE: means over the passes, not medians:
@@ -65,3 +75,5 @@ double largest_level_difference(const std::vector<int64_t>& a, const std::vector
 std::string job_text(const JobReport* report);
 std::string table_head();
 std::string table_rows(const JobReport* report);
+std::string kernel_table_head();
+std::string kernel_table_rows(const JobReport* report);

@@ -3,7 +3,10 @@
 // (default: the standard jobs in bench/jobs), beside the processor's
 // measured single-precision peak.
 //
-//   loop_bench [--engines cpu,fragment,...] [--min-passes N] [--min-seconds S] [job-dir ...]
+//   loop_bench [--engines cpu,fragment,...] [--kernels] [--min-passes N] [--min-seconds S] [job-dir ...]
+//
+// --kernels adds the CPU tracker alone, outside the loop, with each build
+// of its kernel that the processor can run.
 //
 // Each job runs in a scratch copy (beside this program, in bench-run/), so
 // its output.csv and shadercode.txt stay out of the source tree.
@@ -40,6 +43,7 @@ struct BenchSettings {
   double min_seconds;               // and at least this much loop time
   int32_t max_passes;               // but never more passes than this
   std::vector<EngineKind> engines;  // in the order they run
+  bool kernels;                     // the tracker alone with each kernel too
   std::vector<std::string> jobs;    // absolute job directories
 };
 
@@ -82,7 +86,7 @@ bool copy_file(const std::string& from, const std::string& to) {
 
 [[noreturn]] void usage_error(const std::string& argument) {
   std::fprintf(stderr,
-               "bad argument %s\nusage: loop_bench [--engines cpu,fragment,compute] [--min-passes N] "
+               "bad argument %s\nusage: loop_bench [--engines cpu,fragment,compute] [--kernels] [--min-passes N] "
                "[--min-seconds S] [job-dir ...]\n",
                argument.c_str());
   std::exit(2);
@@ -100,12 +104,13 @@ void read_engines(const std::string& list) {
 }
 
 void read_arguments(int argc, char** argv) {
-  bench = BenchSettings{5, 3.0, 4000, {}, {}};
+  bench = BenchSettings{5, 3.0, 4000, {}, false, {}};
   for (int i = 1; i < argc; i++) {
     std::string a = argv[i];
     if (a == "--min-passes" && i + 1 < argc) bench.min_passes = std::atoi(argv[++i]);
     else if (a == "--min-seconds" && i + 1 < argc) bench.min_seconds = std::atof(argv[++i]);
     else if (a == "--engines" && i + 1 < argc) read_engines(argv[++i]);
+    else if (a == "--kernels") bench.kernels = true;
     else if (a.rfind("--", 0) == 0) usage_error(a);
     else bench.jobs.push_back(absolute(a));
   }
@@ -133,7 +138,8 @@ void print_machine() {
   std::printf("machine: %s, %u cores; CPU tracker: %d threads, %s kernel\n", cpu_model().c_str(),
               std::thread::hardware_concurrency(), cpu_tracker_threads(), cpu_kernel_name(cpu_best_kernel()));
   std::printf("GL_RENDERER %s\nGL_VERSION %s\n", renderer, reinterpret_cast<const char*>(glGetString(GL_VERSION)));
-  std::printf("auto picks the %s engine here\n\n", engine_name(choose_engine(kEngineAuto, true, renderer, gl_version())));
+  EngineKind automatic = choose_engine(kEngineAuto, true, renderer, gl_version());
+  std::printf("auto picks the %s engine here\n\n", engine_name(automatic));
 }
 
 double process_seconds() {
@@ -242,6 +248,25 @@ EngineReport bench_engine(const std::string& job, EngineKind engine, SampleCount
   return report;
 }
 
+// The tracker alone on samples 1, 2, ... as long as an engine's passes.
+KernelReport bench_kernel(const CpuMap* job, CpuKernel kernel) {
+  CpuMap map = *job;
+  map.kernel = kernel;
+  KernelReport report{kernel, 0, 0, 0, 0};
+  double jitter[4];
+  sample_jitter(1, jitter);
+  cpu_track_sample(&map, jitter);  // not timed: the threads start
+  while (report.samples < bench.max_passes &&
+         (report.samples < bench.min_passes || report.seconds < bench.min_seconds)) {
+    sample_jitter(++report.samples, jitter);
+    double start = PerfClock(), processor = process_seconds();
+    report.particle_turns += cpu_track_sample(&map, jitter).particle_turns;
+    report.seconds += PerfClock() - start;
+    report.process_seconds += process_seconds() - processor;
+  }
+  return report;
+}
+
 bool engine_runs_here(EngineKind engine) {
   if (engine != kEngineCompute || gl_version() >= 4.3f) return true;
   std::printf("(the compute engine needs GL 4.3; skipped)\n");
@@ -253,10 +278,14 @@ JobReport bench_job(const std::string& job) {
   JobSettings settings = read_job_file("input.txt");
   CpuMap map = cpu_map(&settings);
   int64_t side = int64_t(settings.baseres) * settings.baseres;
-  JobReport report{base_name(job), side * side, map_flops(&map), measure_fp32_peak(cpu_tracker_threads(), 1.0), {}};
+  JobReport report{base_name(job), side * side, map_flops(&map), measure_fp32_peak(cpu_tracker_threads(), 1.0), {}, {}};
   SampleCounts counts;
   for (EngineKind engine : bench.engines)
     if (engine_runs_here(engine)) report.engines.push_back(bench_engine(report.name, engine, &counts));
+  for (int k = kCpuKernelBaseline; bench.kernels && k < kCpuKernels; k++) {
+    CpuKernel kernel = static_cast<CpuKernel>(k);
+    if (cpu_kernel_available(kernel)) report.kernels.push_back(bench_kernel(&map, kernel));
+  }
   if (chdir(scratch_root.c_str()) != 0) std::exit(1);
   return report;
 }
@@ -271,15 +300,17 @@ int main(int argc, char** argv) {
   setup_status_font();
   load_shader_api();
   print_machine();
-  std::string table = table_head();
+  std::string table = table_head(), kernel_table = kernel_table_head();
   for (const std::string& job : bench.jobs) {
     JobReport report = bench_job(job);
     std::printf("%s  FP32 peak (%s, %d threads): %.3g flop/s, %.3g per processor second\n\n", job_text(&report).c_str(),
                 report.peak.instructions, cpu_tracker_threads(), report.peak.wall, report.peak.per_cpu_second);
     std::fflush(stdout);
     table += table_rows(&report);
+    kernel_table += kernel_table_rows(&report);
   }
   std::printf("%s", table.c_str());
+  if (bench.kernels) std::printf("\n%s", kernel_table.c_str());
   std::fflush(stdout);
   close_graphics_with_status(0);
 }

@@ -56,7 +56,7 @@ TEST(BenchReport, PeakShareCountsTheFlopsOfTheMap) {
 }
 
 TEST(BenchReport, EnginesCompareWithTheCpuEngineInTurnsOrInSamples) {
-  JobReport r{"ring", 16, 46, PeakFigures{1e6, 5e5, "test"}, {}};
+  JobReport r{"ring", 16, 46, PeakFigures{1e6, 5e5, "test"}, {}, {}};
   r.engines.push_back(EngineReport{kEngineCpu, 0, {pass(0.01, 0, 0.02, 100, 0)}});
   r.engines.push_back(EngineReport{kEngineFragment, 0, {pass(0.04, 0, 0.04, 100, 0)}});
   std::string rows = table_rows(&r);
