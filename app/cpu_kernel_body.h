@@ -146,7 +146,7 @@ struct Lanes {
   int32_t start[kSlots];
   uint32_t alive[kVectors];  // lanes holding a particle still tracked
   int32_t free;              // lanes holding none
-  int32_t finish;            // the first turn at which some particle makes its last turn
+  int64_t finish;            // the first turn at which some particle makes its last turn
 };
 
 struct Tracker {
@@ -160,6 +160,10 @@ struct Tracker {
 };
 
 const int32_t kNever = INT32_MAX;
+// NOTE: a thread's count of turns goes on from particle to particle, so it
+// passes any one particle's last turn count many times over; it is moved
+// back to 0 (and every lane's start with it) once it reaches this.
+const int32_t kRestartClock = 1 << 30;
 
 KERNEL_INLINE int32_t level_of(const KernelMap* m, int32_t turns) {
   for (int32_t t = 0; t < m->threshold_count; t++)
@@ -258,11 +262,13 @@ __attribute__((noinline)) void fill_lanes(Tracker* k, State* s, int32_t t) {
       free &= ~take;
     }
   }
-  if (lanes->finish == kNever && lanes->free < kSlots) lanes->finish = t + k->map->turn_limit;
+  int64_t finish = int64_t(t) + k->map->turn_limit;  // of the particles just started
+  if (finish < lanes->finish) lanes->finish = finish;
 }
 
-// The first turn at which a particle in a lane makes its last turn.
-KERNEL_INLINE int32_t first_finish(const Lanes* lanes, int32_t turn_limit) {
+// The first turn at which a particle in a lane makes its last turn, or the
+// turn at which the count of turns starts again if that comes first.
+KERNEL_INLINE int64_t first_finish(const Lanes* lanes, int32_t turn_limit) {
   vi oldest = vi{} + kNever;
   for (int v = 0; v < kVectors; v++) {
     vi start;
@@ -271,7 +277,14 @@ KERNEL_INLINE int32_t first_finish(const Lanes* lanes, int32_t turn_limit) {
   }
   int32_t first = kNever;
   for (int l = 0; l < kLanes; l++) first = oldest[l] < first ? oldest[l] : first;
-  return first == kNever ? kNever : first + turn_limit;
+  int64_t finish = int64_t(first) + turn_limit;
+  return first == kNever || finish > kRestartClock ? kRestartClock : finish;
+}
+
+void restart_clock(Lanes* lanes, int32_t t, int32_t turn_limit) {
+  for (int slot = 0; slot < kSlots; slot++)
+    if (lanes->start[slot] != kNever) lanes->start[slot] -= t;
+  lanes->finish = first_finish(lanes, turn_limit);
 }
 
 // At turn t, after the test (in: the lanes still inside): counts the
@@ -374,7 +387,7 @@ __attribute__((noinline)) void track(Tracker* k) {
   for (int slot = 0; slot < kSlots; slot++) lanes->start[slot] = kNever;
   for (int v = 0; v < kVectors; v++) lanes->alive[v] = 0;
   lanes->free = kSlots;
-  lanes->finish = kNever;
+  lanes->finish = kRestartClock;
   State mem = {};
   fill_lanes<TestX, TestY>(k, &mem, 0);
   if (lanes->free == kSlots) return;
@@ -397,6 +410,7 @@ __attribute__((noinline)) void track(Tracker* k) {
       }
       if (lanes->free == kSlots) return;
       for (int v = 0; v < kVectors; v++) alive[v] = lanes->alive[v];
+      if (t >= kRestartClock) restart_clock(lanes, t, k->map->turn_limit), t = 0;
     }
     apply_map<HighOrders>(k->map, x, xp, y, yp);
   }

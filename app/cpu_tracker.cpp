@@ -1,5 +1,6 @@
 #include "app/cpu_tracker.h"
 
+#include <climits>
 #include <cmath>
 #include <cstring>
 #if defined(__x86_64__) || defined(__i386__)
@@ -72,7 +73,7 @@ KernelMap kernel_map(const CpuMap* m, std::vector<KernelOp>* ops) {
   k.baseres = m->baseres;
   k.coarse = m->coarse.data();
   k.fine = m->fine.data();
-  k.turn_limit = m->last < 0 ? 0 : m->last + 1;
+  k.turn_limit = m->last < 0 ? 0 : m->last < INT32_MAX ? m->last + 1 : INT32_MAX;
   for (int c = 0; c < 4; c++) k.low[c] = m->low[c], k.span[c] = m->span[c];
   kernel_limits(m, &k);
   k.ops = ops->data();
