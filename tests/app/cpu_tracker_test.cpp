@@ -30,7 +30,8 @@ std::vector<double> sample_jitter(int32_t sample) {
 
 void expect_reference_levels(const JobSettings* s, int32_t sample) {
   std::vector<double> jitter = sample_jitter(sample);
-  std::vector<int> reference = reference_levels(s, jitter.data());
+  int64_t turns;
+  std::vector<int> reference = reference_levels(s, jitter.data(), &turns);
   std::vector<int64_t> counts = level_counts(reference, iteration_count(s));
   CpuMap map = cpu_map(s);
   for (int k = kCpuKernelBaseline; k < kCpuKernels; k++) {
@@ -39,6 +40,7 @@ void expect_reference_levels(const JobSettings* s, int32_t sample) {
     std::vector<int32_t> pixels(reference.size(), -1);
     CpuSample cpu = cpu_track_sample(&map, jitter.data(), pixels.data());
     EXPECT_EQ(cpu.levels, counts) << cpu_kernel_name(map.kernel) << " kernel, sample " << sample;
+    EXPECT_EQ(cpu.particle_turns, turns) << cpu_kernel_name(map.kernel) << " kernel, sample " << sample;
     EXPECT_TRUE(std::equal(pixels.begin(), pixels.end(), reference.begin()))
         << cpu_kernel_name(map.kernel) << " kernel, sample " << sample;
   }
@@ -54,8 +56,10 @@ TEST(CpuTracker, WorkedExampleAndRingAgreeWithTheReference) {
   JobSettings worked =
       job("baseres 8\niterations 10 100\nxcollimator -0.5 0.5\nycollimator -0.5 0.5\nD 1\nK 0.5 0 -2\n");
   for (int32_t sample : {1, 5, 16}) expect_reference_levels(&worked, sample);
-  // 6^4 particles: not a whole number of the tracker's blocks.
-  JobSettings ring = job(std::string("baseres 6\n") + kRing);
+  // 7^4 particles: more than one thread's claim, so the threads share the
+  // samples, and not a whole number of vectors, of queued chunks or of
+  // vectors to a row of the square.
+  JobSettings ring = job(std::string("baseres 7\n") + kRing);
   for (int32_t sample : {1, 7}) expect_reference_levels(&ring, sample);
 }
 

@@ -9,8 +9,9 @@
 #include "map/job_file.h"
 
 // Level of every pixel of the square for a sample's four jitter fractions,
-// row-major from the top-left pixel (the square's texture origin).
-std::vector<int> reference_levels(const JobSettings* s, const double jitter[4]);
+// row-major from the top-left pixel (the square's texture origin); and,
+// when asked, the turns made, summed over the particles.
+std::vector<int> reference_levels(const JobSettings* s, const double jitter[4], int64_t* particle_turns = nullptr);
 
 // Raw counts per level 0..n, and the per-row survival counts that the
 // results file reports (row 0 the domain, row n the survivors of all).
