@@ -7,5 +7,5 @@
 // Runs the kernel on the sample on the calling thread and on every helper
 // that comes free while particles are left to claim; tallies holds one
 // record per thread (cpu_tracker_threads()), the caller's first. Returns
-// once all particles are counted.
+// once all particles are counted. One caller at a time (the run's thread).
 void cpu_workers_run(CpuKernel kernel, KernelSample* sample, KernelTally* tallies);
