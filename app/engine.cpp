@@ -19,7 +19,8 @@ const char* engine_name(EngineKind kind) { return kNames[kind]; }
 
 std::string engine_device_text() {
   if (engine_info.kind != kEngineCpu) return engine_info.gl_renderer;
-  return format_text("CPU: %s, %d threads", cpu_model().c_str(), cpu_tracker_threads());
+  return format_text("CPU: %s, %d threads, %s", cpu_model().c_str(), cpu_tracker_threads(),
+                     cpu_kernel_name(cpu_best_kernel()));
 }
 
 bool engine_from_name(const char* name, EngineKind* kind) {

@@ -4,7 +4,9 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
+
+#include "app/engine.h"
 
 namespace {
 
@@ -26,8 +28,67 @@ std::string rate_text(double rate) { return rate > 0 ? report_text("%.3g", rate)
 
 std::string ratio_text(double a, double b) { return a > 0 && b > 0 ? report_text("%.2f", a / b) : "-"; }
 
-std::string share_text(const JobFigures* f, int stage) {
-  return report_text("%.1f%%", 100 * f->stage[stage] / f->pass);
+std::string percent_text(double share) { return share > 0 ? report_text("%.1f%%", 100 * share) : "-"; }
+
+std::string share_text(const EngineFigures* f, int stage) { return percent_text(f->stage[stage] / f->pass); }
+
+// The CPU engine's figures on the job, when it ran.
+const EngineReport* cpu_engine(const JobReport* r) {
+  for (const EngineReport& e : r->engines)
+    if (e.engine == kEngineCpu && !e.passes.empty()) return &e;
+  return nullptr;
+}
+
+// An engine's speed against the CPU engine's: in particle-turns, or in
+// samples for a job whose particles make no turn.
+std::string cpu_ratio_text(const JobReport* r, const EngineFigures* f) {
+  const EngineReport* cpu = cpu_engine(r);
+  if (!cpu) return "-";
+  EngineFigures c = engine_figures(cpu);
+  return c.rate > 0 ? ratio_text(f->rate, c.rate) : ratio_text(c.pass, f->pass);
+}
+
+// Shares of the peak the CPU engine's tracking reached: per second of the
+// tracking stage against the peak of all threads together, and per second
+// of processor time (the figure to trust on a machine busy with other
+// work).
+double wall_peak_share(const JobReport* r, const EngineFigures* f) {
+  return peak_share(f->track_rate, r->flops_per_turn, r->peak.wall);
+}
+
+double cpu_peak_share(const JobReport* r, const EngineFigures* f) {
+  return peak_share(f->cpu_rate, r->flops_per_turn, r->peak.per_cpu_second);
+}
+
+std::string peak_text(const JobReport* r, const EngineReport* e, const EngineFigures* f) {
+  if (e->engine != kEngineCpu) return "-";
+  return percent_text(wall_peak_share(r, f)) + " (" + percent_text(cpu_peak_share(r, f)) + ")";
+}
+
+std::string engine_text(const JobReport* r, const EngineReport* e) {
+  EngineFigures f = engine_figures(e);
+  std::string t = report_text("  %-8s %8.4g samples/s  %s particle-turns/s  %s of the CPU engine; %d refused\n",
+                              engine_name(e->engine), 1 / f.pass, rate_text(f.rate).c_str(),
+                              cpu_ratio_text(r, &f).c_str(), e->refused);
+  t += report_text("           pass: mean %.3g ms, median %.3g ms; stages (mean ms, share):", 1e3 * f.pass,
+                   1e3 * f.median_pass);
+  for (int k = 0; k < kPassStages; k++)
+    t += report_text(" %s %.3g (%s)", kStageNames[k], 1e3 * f.stage[k], share_text(&f, k).c_str());
+  t += report_text("\n           levels: largest per-level difference from the CPU tracker %.3g of the pixels\n",
+                   f.level_difference);
+  if (e->engine == kEngineCpu)
+    t += "           FP32 peak reached while tracking: " + percent_text(wall_peak_share(r, &f)) + ", " +
+         percent_text(cpu_peak_share(r, &f)) + " per processor second\n";
+  return t;
+}
+
+std::string kernel_text(const JobReport* r, const KernelReport* k) {
+  double rate = double(k->particle_turns) / k->seconds, cpu_rate = double(k->particle_turns) / k->process_seconds;
+  return report_text("  tracker alone, %-8s kernel: %8.4g samples/s  %s particle-turns/s  FP32 peak %s, %s per "
+                     "processor second\n",
+                     cpu_kernel_name(k->kernel), k->samples / k->seconds, rate_text(rate).c_str(),
+                     percent_text(peak_share(rate, r->flops_per_turn, r->peak.wall)).c_str(),
+                     percent_text(peak_share(cpu_rate, r->flops_per_turn, r->peak.per_cpu_second)).c_str());
 }
 
 }  // namespace
@@ -39,23 +100,33 @@ double median(std::vector<double> v) {
   return v.size() % 2 ? v[m] : 0.5 * (v[m - 1] + v[m]);
 }
 
-JobFigures job_figures(const JobReport* r) {
-  JobFigures f{};
-  double passes = double(r->passes.size()), turns = 0, cpu = 0;
+EngineFigures engine_figures(const EngineReport* r) {
+  EngineFigures f{};
+  double passes = double(r->passes.size()), turns = 0, processor = 0;
   std::vector<double> pass;
   for (const PassRecord& p : r->passes) {
     for (int k = 0; k < kPassStages; k++) f.stage[k] += p.stage[k] / passes;
     f.pass += p.pass / passes;
     pass.push_back(p.pass);
-    cpu += p.cpu_seconds;
+    processor += p.process_seconds;
     turns += double(p.particle_turns);
     f.level_difference = std::max(f.level_difference, p.level_difference);
   }
   f.median_pass = median(pass);
-  f.cpu_pass = cpu / passes;
-  f.loop_rate = turns / (f.pass * passes);
-  f.cpu_rate = turns / cpu;
+  f.rate = turns / (f.pass * passes);
+  f.track_rate = f.stage[kStageTrack] > 0 ? turns / (f.stage[kStageTrack] * passes) : 0;
+  f.cpu_rate = processor > 0 ? turns / processor : 0;
   return f;
+}
+
+double map_flops(const CpuMap* map) {
+  double flops = 0;
+  for (const CpuElement& e : map->elements) flops += e.drift ? 4 : 10.0 * e.top - 6;
+  return flops;
+}
+
+double peak_share(double rate, double flops_per_turn, double peak) {
+  return peak > 0 && std::isfinite(rate) ? rate * flops_per_turn / peak : 0;
 }
 
 std::vector<int64_t> raw_levels(const int32_t* h, int32_t n) {
@@ -73,37 +144,46 @@ double largest_level_difference(const std::vector<int64_t>& a, const std::vector
   return double(worst) / double(pixels);
 }
 
-std::string rates_text(const JobFigures* f) {
-  std::string t = report_text("  loop:        %8.3f samples/s  %s particle-turns/s\n", 1 / f->pass,
-                              rate_text(f->loop_rate).c_str());
-  t += report_text("  CPU tracker: %8.3f samples/s  %s particle-turns/s\n", 1 / f->cpu_pass,
-                   rate_text(f->cpu_rate).c_str());
-  return t + "  loop / CPU tracker: particle-turns " + ratio_text(f->loop_rate, f->cpu_rate) + ", samples " +
-         ratio_text(f->cpu_pass, f->pass) + "\n";
-}
-
-std::string job_text(const JobReport* r, const JobFigures* f) {
-  std::string t = report_text("job %s: %lld particles per sample, %zu timed passes, %d refused\n", r->name.c_str(),
-                              static_cast<long long>(r->particles), r->passes.size(), r->refused);
-  t += rates_text(f) + report_text("  pass: mean %.3g ms, median %.3g ms\n", 1e3 * f->pass, 1e3 * f->median_pass);
-  t += "  stages (mean ms, share):";
-  for (int k = 0; k < kPassStages; k++)
-    t += report_text(" %s %.3g (%s)", kStageNames[k], 1e3 * f->stage[k], share_text(f, k).c_str());
-  return t + report_text("\n  level check: largest per-level difference %.3g of the pixels\n", f->level_difference);
+std::string job_text(const JobReport* r) {
+  std::string t = report_text("job %s: %lld particles per sample, %.0f flops per particle-turn\n", r->name.c_str(),
+                              static_cast<long long>(r->particles), r->flops_per_turn);
+  for (const EngineReport& e : r->engines)
+    if (!e.passes.empty()) t += engine_text(r, &e);
+  for (const KernelReport& k : r->kernels) t += kernel_text(r, &k);
+  return t;
 }
 
 std::string table_head() {
-  std::string t = "| job | loop samples/s | CPU samples/s | loop/CPU | loop p-turns/s | CPU p-turns/s | loop/CPU |";
-  for (int k = 0; k < kPassStages; k++) t += std::string(" ") + kStageNames[k] + " |";
-  t += " level diff |\n|---|---|---|---|---|---|---|";
-  for (int k = 0; k < kPassStages; k++) t += "---|";
-  return t + "---|\n";
+  return "| job | engine | samples/s | particle-turns/s | / cpu engine | tracking share of the pass "
+         "| FP32 peak while tracking (per processor second) | level diff |\n"
+         "|---|---|---|---|---|---|---|---|\n";
 }
 
-std::string table_row(const JobReport* r, const JobFigures* f) {
-  std::string t = report_text("| %s | %.3g | %.3g | %s | %s | %s | %s |", r->name.c_str(), 1 / f->pass, 1 / f->cpu_pass,
-                              ratio_text(f->cpu_pass, f->pass).c_str(), rate_text(f->loop_rate).c_str(),
-                              rate_text(f->cpu_rate).c_str(), ratio_text(f->loop_rate, f->cpu_rate).c_str());
-  for (int k = 0; k < kPassStages; k++) t += " " + share_text(f, k) + " |";
-  return t + report_text(" %.2g |\n", f->level_difference);
+std::string table_rows(const JobReport* r) {
+  std::string t;
+  for (const EngineReport& e : r->engines) {
+    if (e.passes.empty()) continue;
+    EngineFigures f = engine_figures(&e);
+    t += report_text("| %s | %s | %.4g | %s | %s | %s | %s | %.2g |\n", r->name.c_str(), engine_name(e.engine),
+                     1 / f.pass, rate_text(f.rate).c_str(), cpu_ratio_text(r, &f).c_str(),
+                     share_text(&f, kStageTrack).c_str(), peak_text(r, &e, &f).c_str(), f.level_difference);
+  }
+  return t;
+}
+
+std::string kernel_table_head() {
+  return "| job | tracker alone: kernel | samples/s | particle-turns/s | FP32 peak (per processor second) |\n"
+         "|---|---|---|---|---|\n";
+}
+
+std::string kernel_table_rows(const JobReport* r) {
+  std::string t;
+  for (const KernelReport& k : r->kernels) {
+    double rate = double(k.particle_turns) / k.seconds, cpu_rate = double(k.particle_turns) / k.process_seconds;
+    t += report_text("| %s | %s | %.4g | %s | %s (%s) |\n", r->name.c_str(), cpu_kernel_name(k.kernel),
+                     k.samples / k.seconds, rate_text(rate).c_str(),
+                     percent_text(peak_share(rate, r->flops_per_turn, r->peak.wall)).c_str(),
+                     percent_text(peak_share(cpu_rate, r->flops_per_turn, r->peak.per_cpu_second)).c_str());
+  }
+  return t;
 }

@@ -1,26 +1,35 @@
 // The loop benchmark: the program's own sampling loop, pass by pass and
-// stage by stage, against the CPU tracker on the same samples, for each job
-// directory given (default: the standard jobs in bench/jobs).
+// stage by stage, with every engine in turn, for each job directory given
+// (default: the standard jobs in bench/jobs), beside the processor's
+// measured single-precision peak.
 //
-//   loop_bench [--min-passes N] [--min-seconds S] [job-dir ...]
+//   loop_bench [--engines cpu,fragment,...] [--kernels] [--min-passes N] [--min-seconds S] [job-dir ...]
+//
+// --kernels adds the CPU tracker alone, outside the loop, with each build
+// of its kernel that the processor can run.
 //
 // Each job runs in a scratch copy (beside this program, in bench-run/), so
 // its output.csv and shadercode.txt stay out of the source tree.
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/cpu_tracker.h"
+#include "app/engine.h"
 #include "app/run.h"
 #include "app/schedule.h"
 #include "app/statistics.h"
 #include "bench/bench_report.h"
-#include "app/cpu_tracker.h"
+#include "bench/fp32_peak.h"
 #include "gfx/clock.h"
 #include "gfx/frame.h"
 #include "gfx/gl.h"
@@ -30,11 +39,23 @@
 namespace {
 
 struct BenchSettings {
-  int32_t min_passes;              // timed passes per job, at least
-  double min_seconds;              // and at least this much loop time
-  int32_t max_passes;              // but never more passes than this
-  std::vector<std::string> jobs;   // absolute job directories
+  int32_t min_passes;               // timed passes per job and engine, at least
+  double min_seconds;               // and at least this much loop time
+  int32_t max_passes;               // but never more passes than this
+  std::vector<EngineKind> engines;  // in the order they run
+  bool kernels;                     // the tracker alone with each kernel too
+  std::vector<std::string> jobs;    // absolute job directories
 };
+
+// NOTE: the engines run when --engines names none: the CPU engine first, as
+// the levels and particle-turns it counts for each sample are the other
+// engines' check and credit. The compute engine needs GL 4.3; it is skipped
+// where the GL is older.
+const EngineKind kDefaultEngines[] = {kEngineCpu, kEngineFragment, kEngineCompute};
+
+// Levels and particle-turns of each sample number of the current job, as
+// the CPU tracker counts them.
+typedef std::map<int32_t, CpuSample> SampleCounts;
 
 BenchSettings bench;
 std::string scratch_root;
@@ -63,21 +84,37 @@ bool copy_file(const std::string& from, const std::string& to) {
 }
 
 [[noreturn]] void usage_error(const std::string& argument) {
-  std::fprintf(stderr, "unknown option %s\nusage: loop_bench [--min-passes N] [--min-seconds S] [job-dir ...]\n",
+  std::fprintf(stderr,
+               "bad argument %s\nusage: loop_bench [--engines cpu,fragment,compute] [--kernels] [--min-passes N] "
+               "[--min-seconds S] [job-dir ...]\n",
                argument.c_str());
   std::exit(2);
 }
 
+void read_engines(const std::string& list) {
+  for (size_t start = 0; start <= list.size();) {
+    size_t comma = std::min(list.find(',', start), list.size());
+    EngineKind kind;
+    std::string name = list.substr(start, comma - start);
+    if (!engine_from_name(name.c_str(), &kind) || kind == kEngineAuto) usage_error(name);
+    bench.engines.push_back(kind);
+    start = comma + 1;
+  }
+}
+
 void read_arguments(int argc, char** argv) {
-  bench = BenchSettings{5, 3.0, 400, {}};
+  bench = BenchSettings{5, 3.0, 4000, {}, false, {}};
   for (int i = 1; i < argc; i++) {
     std::string a = argv[i];
     if (a == "--min-passes" && i + 1 < argc) bench.min_passes = std::atoi(argv[++i]);
     else if (a == "--min-seconds" && i + 1 < argc) bench.min_seconds = std::atof(argv[++i]);
+    else if (a == "--engines" && i + 1 < argc) read_engines(argv[++i]);
+    else if (a == "--kernels") bench.kernels = true;
     else if (a.rfind("--", 0) == 0) usage_error(a);
     else bench.jobs.push_back(absolute(a));
   }
   if (bench.min_passes < 1) bench.min_passes = 1;
+  if (bench.engines.empty()) bench.engines.assign(std::begin(kDefaultEngines), std::end(kDefaultEngines));
   if (!bench.jobs.empty()) return;
   for (const char* job : {"worked", "ring", "outside"})
     bench.jobs.push_back(std::string(VELDSPAN_SOURCE_DIR) + "/bench/jobs/" + job);
@@ -96,10 +133,18 @@ void enter_scratch_root() {
 }
 
 void print_machine() {
-  std::printf("machine: %s, %u cores; CPU tracker threads %d\n", cpu_model().c_str(),
-              std::thread::hardware_concurrency(), cpu_tracker_threads());
-  std::printf("GL_RENDERER %s\nGL_VERSION %s\n\n", reinterpret_cast<const char*>(glGetString(GL_RENDERER)),
-              reinterpret_cast<const char*>(glGetString(GL_VERSION)));
+  const char* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+  std::printf("machine: %s, %u cores; CPU tracker: %d threads, %s kernel\n", cpu_model().c_str(),
+              std::thread::hardware_concurrency(), cpu_tracker_threads(), cpu_kernel_name(cpu_best_kernel()));
+  std::printf("GL_RENDERER %s\nGL_VERSION %s\n", renderer, reinterpret_cast<const char*>(glGetString(GL_VERSION)));
+  EngineKind automatic = choose_engine(kEngineAuto, true, renderer, gl_version());
+  std::printf("auto picks the %s engine here\n\n", engine_name(automatic));
+}
+
+double process_seconds() {
+  timespec t;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
 }
 
 // A fresh copy of the job's input.txt in its own scratch directory, which
@@ -114,12 +159,12 @@ void enter_job_copy(const std::string& job) {
 }
 
 // The program's own start-up for the job in the working directory, on the
-// window that is already open, with the fragment engine.
-void start_bench_job(RunState* run) {
+// window that is already open, with the given engine.
+void start_bench_job(RunState* run, EngineKind engine) {
   std::memset(static_cast<void*>(run), 0, sizeof *run);
   run->windowed = true;
   RunOptions options = default_options();
-  options.engine = kEngineFragment;
+  options.engine = engine;
   JobSettings early = read_job_file("input.txt");
   check_job(&early);
   start_job(run, &options, true);
@@ -133,35 +178,50 @@ void end_job(RunState* run) {
   std::free(run->count_sq_sum);
 }
 
-// One pass of the program's loop, then the CPU tracker on the sample it
-// took. False when the loop did not count the pass.
-bool bench_pass(RunState* run, const CpuMap* map, PassRecord* r) {
+// The CPU tracker's counts of a sample: the CPU engine's own when it took
+// the sample, else tracked now (not timed).
+const CpuSample* cpu_counts(const RunState* run, const CpuMap* map, int64_t turns, SampleCounts* counts) {
+  int32_t sample = run->samples;
+  if (!counts->count(sample)) {
+    CpuSample s;
+    if (run->engine == kEngineCpu) {
+      s = CpuSample{raw_levels(run->histogram, iteration_count(&run->settings)), turns};
+    } else {
+      double jitter[4];
+      sample_jitter(sample, jitter);
+      s = cpu_track_sample(map, jitter);
+    }
+    (*counts)[sample] = s;
+  }
+  return &(*counts)[sample];
+}
+
+// One pass of the program's loop. False when the loop did not count it.
+bool bench_pass(RunState* run, const CpuMap* map, SampleCounts* counts, PassRecord* r) {
   r->sample = run->samples + 1;
+  int64_t turns = run->particle_turns;
+  double processor = process_seconds();
   run_pass(run);
+  r->process_seconds = process_seconds() - processor;
   if (run->samples != r->sample) return false;
   r->pass = 0;
   for (int k = 0; k < kPassStages; k++) r->pass += r->stage[k] = run->stage_seconds[k];
-  double jitter[4];
-  sample_jitter(r->sample, jitter);
-  double start = PerfClock();
-  CpuSample cpu = cpu_track_sample(map, jitter);
-  r->cpu_seconds = PerfClock() - start;
-  r->particle_turns = cpu.particle_turns;
-  int64_t pixels = int64_t(run->side) * run->side;
-  std::vector<int64_t> loop = raw_levels(run->histogram, iteration_count(&run->settings));
-  r->level_difference = largest_level_difference(loop, cpu.levels, pixels);
+  const CpuSample* cpu = cpu_counts(run, map, run->particle_turns - turns, counts);
+  r->particle_turns = cpu->particle_turns;
+  std::vector<int64_t> levels = raw_levels(run->histogram, iteration_count(&run->settings));
+  r->level_difference = largest_level_difference(levels, cpu->levels, int64_t(run->side) * run->side);
   return true;
 }
 
 // NOTE: the loop takes a refused sample again, forever if the window stays
 // minimised; the benchmark gives up instead of hanging.
-void count_refusal(JobReport* report) {
+void count_refusal(const std::string& job, EngineReport* report) {
   if (++report->refused < 1000) return;
-  std::fprintf(stderr, "job %s: 1000 passes refused (is the window on the screen?)\n", report->name.c_str());
+  std::fprintf(stderr, "job %s: 1000 passes refused (is the window on the screen?)\n", job.c_str());
   std::exit(1);
 }
 
-bool enough_passes(const JobReport* report, double seconds) {
+bool enough_passes(const EngineReport* report, double seconds) {
   int32_t n = int32_t(report->passes.size());
   return n >= bench.max_passes || (n >= bench.min_passes && seconds >= bench.min_seconds);
 }
@@ -169,24 +229,63 @@ bool enough_passes(const JobReport* report, double seconds) {
 // NOTE: the first pass is not timed: the GL compiles the shader for the
 // machine at its first draw, and the tracker's threads start at its first
 // sample.
-JobReport bench_job(const std::string& job) {
-  enter_job_copy(job);
-  JobReport report{base_name(job), 0, 0, {}};
+EngineReport bench_engine(const std::string& job, EngineKind engine, SampleCounts* counts) {
+  EngineReport report{engine, 0, {}};
   RunState run;
-  start_bench_job(&run);
+  start_bench_job(&run, engine);
   CpuMap map = cpu_map(&run.settings);
-  report.particles = int64_t(run.side) * run.side;
   PassRecord r;
-  while (!bench_pass(&run, &map, &r)) count_refusal(&report);
+  while (!bench_pass(&run, &map, counts, &r)) count_refusal(job, &report);
   for (double seconds = 0; !enough_passes(&report, seconds);) {
-    if (!bench_pass(&run, &map, &r)) {
-      count_refusal(&report);
+    if (!bench_pass(&run, &map, counts, &r)) {
+      count_refusal(job, &report);
       continue;
     }
     report.passes.push_back(r);
     seconds += r.pass;
   }
   end_job(&run);
+  return report;
+}
+
+// The tracker alone on samples 1, 2, ... as long as an engine's passes.
+KernelReport bench_kernel(const CpuMap* job, CpuKernel kernel) {
+  CpuMap map = *job;
+  map.kernel = kernel;
+  KernelReport report{kernel, 0, 0, 0, 0};
+  double jitter[4];
+  sample_jitter(1, jitter);
+  cpu_track_sample(&map, jitter);  // not timed: the threads start
+  while (report.samples < bench.max_passes &&
+         (report.samples < bench.min_passes || report.seconds < bench.min_seconds)) {
+    sample_jitter(++report.samples, jitter);
+    double start = PerfClock(), processor = process_seconds();
+    report.particle_turns += cpu_track_sample(&map, jitter).particle_turns;
+    report.seconds += PerfClock() - start;
+    report.process_seconds += process_seconds() - processor;
+  }
+  return report;
+}
+
+bool engine_runs_here(EngineKind engine) {
+  if (engine != kEngineCompute || gl_version() >= 4.3f) return true;
+  std::printf("(the compute engine needs GL 4.3; skipped)\n");
+  return false;
+}
+
+JobReport bench_job(const std::string& job) {
+  enter_job_copy(job);
+  JobSettings settings = read_job_file("input.txt");
+  CpuMap map = cpu_map(&settings);
+  int64_t side = int64_t(settings.baseres) * settings.baseres;
+  JobReport report{base_name(job), side * side, map_flops(&map), measure_fp32_peak(cpu_tracker_threads(), 1.0), {}, {}};
+  SampleCounts counts;
+  for (EngineKind engine : bench.engines)
+    if (engine_runs_here(engine)) report.engines.push_back(bench_engine(report.name, engine, &counts));
+  for (int k = kCpuKernelBaseline; bench.kernels && k < kCpuKernels; k++) {
+    CpuKernel kernel = static_cast<CpuKernel>(k);
+    if (cpu_kernel_available(kernel)) report.kernels.push_back(bench_kernel(&map, kernel));
+  }
   if (chdir(scratch_root.c_str()) != 0) std::exit(1);
   return report;
 }
@@ -201,15 +300,17 @@ int main(int argc, char** argv) {
   setup_status_font();
   load_shader_api();
   print_machine();
-  std::string table = table_head();
+  std::string table = table_head(), kernel_table = kernel_table_head();
   for (const std::string& job : bench.jobs) {
     JobReport report = bench_job(job);
-    JobFigures figures = job_figures(&report);
-    std::printf("%s\n", job_text(&report, &figures).c_str());
+    std::printf("%s  FP32 peak (%s, %d threads): %.3g flop/s, %.3g per processor second\n\n", job_text(&report).c_str(),
+                report.peak.instructions, cpu_tracker_threads(), report.peak.wall, report.peak.per_cpu_second);
     std::fflush(stdout);
-    table += table_row(&report, &figures);
+    table += table_rows(&report);
+    kernel_table += kernel_table_rows(&report);
   }
   std::printf("%s", table.c_str());
+  if (bench.kernels) std::printf("\n%s", kernel_table.c_str());
   std::fflush(stdout);
   close_graphics_with_status(0);
 }

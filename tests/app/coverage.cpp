@@ -7,8 +7,6 @@
 #include <cstring>
 #include <fstream>
 
-#include <omp.h>
-
 #include "app/random_passes.h"
 #include "app/run.h"
 #include "app/statistics.h"
@@ -57,14 +55,11 @@ void free_bare_run(RunState* run) {
 
 namespace {
 
-// NOTE: a sample of a few thousand particles is over before the tracker's
-// threads are all at work; on a shared machine one thread tracks these
-// small jobs several times faster.
+// NOTE: samples this small are tracked by one thread: the tracker shares a
+// sample among its threads only when it would take longer than starting
+// them costs.
 void track_into(RunState* run, const CpuMap* map, const double jitter[4]) {
-  int threads = omp_get_max_threads();
-  omp_set_num_threads(1);
   CpuSample s = cpu_track_sample(map, jitter);
-  omp_set_num_threads(threads);
   for (size_t k = 0; k < s.levels.size(); k++) run->histogram[k] = int32_t(s.levels[k]);
 }
 

@@ -82,22 +82,28 @@ int level_of_turns(const JobSettings* s, int64_t turns) {
   return 0;
 }
 
-int track(const JobSettings* s, const std::vector<Element>& map, Particle p) {
+// Turns the particle makes: it is tested before each turn.
+int64_t track(const JobSettings* s, const std::vector<Element>& map, Particle p) {
   int64_t i = 0, last = last_iteration(s);
   for (; i <= last && inside(s, p); i++)
     for (const Element& e : map) apply(e, &p);
-  return level_of_turns(s, i);
+  return i;
 }
 
 }  // namespace
 
-std::vector<int> reference_levels(const JobSettings* s, const double jitter[4]) {
+std::vector<int> reference_levels(const JobSettings* s, const double jitter[4], int64_t* particle_turns) {
   std::vector<Element> map = elements_of(s);
   int side = s->baseres * s->baseres;
   std::vector<int> levels(size_t(side) * side);
+  int64_t turns = 0;
   for (int row = 0; row < side; row++)
-    for (int column = 0; column < side; column++)
-      levels[size_t(row) * side + column] = track(s, map, start_point(s, column, row, jitter));
+    for (int column = 0; column < side; column++) {
+      int64_t made = track(s, map, start_point(s, column, row, jitter));
+      levels[size_t(row) * side + column] = level_of_turns(s, made);
+      turns += made;
+    }
+  if (particle_turns) *particle_turns = turns;
   return levels;
 }
 

@@ -208,6 +208,29 @@ test_worked_example_matches_linux() {  # test_worked_example_matches_linux [OPTI
   if [ "$failed" = "$before" ]; then rm -rf "$win" "$lin"; else diff <(blocks "$win/output.csv") <(blocks "$lin/output.csv") >&2; fi
 }
 
+# The CPU engine on a job large enough for its worker threads to share each
+# sample, with the fastest kernel the processor has: the same results as
+# the Linux program's CPU engine, whose levels do not depend on the machine.
+test_cpu_engine_threads_match_linux() {
+  local win lin status job before=$failed
+  job=$'baseres 8\niterations 10 100 1000\nxrange -0.5 0.5\nxprange -0.5 0.5\nyrange -0.5 0.5\nyprange -0.5 0.5
+xcollimator -1 1\nycollimator -1 1\nD 0.5\nK 1.2 0.2\nD 0.5\nK -1.2 0 0.5\nmaxsamples 16\n'
+  win=$(new_job_dir "$job")
+  lin=$(new_job_dir "$job")
+  status=$(run_windows "$win" 60 --engine cpu --headless)
+  check "CPU engine threads: veldspan.exe exits with status 0 (got $status)" [ "$status" = 0 ] ||
+    show_log "$win/program.log"
+  status=$(run_linux "$lin" 60 --engine cpu --headless)
+  check "CPU engine threads: the Linux program exits with status 0 (got $status)" [ "$status" = 0 ]
+  check "CPU engine threads: the blocks equal the Linux program's" \
+    cmp -s <(blocks "$win/output.csv") <(blocks "$lin/output.csv")
+  if [ "$failed" = "$before" ]; then
+    rm -rf "$win" "$lin"
+  else
+    diff <(blocks "$win/output.csv") <(blocks "$lin/output.csv") >&2
+  fi
+}
+
 # Holding S over many passes gives one picture, each new press another; Q
 # ends the run with status 0. The picture is the whole 1280 x 1024 client
 # area with the square's colour at the top left.
@@ -356,6 +379,7 @@ main() {
   test_worked_example_matches_linux --engine compute
   test_worked_example_matches_linux --engine compute --headless
   test_shards_merge_like_linux
+  test_cpu_engine_threads_match_linux
   test_screenshot_per_press_and_quit
   test_fatal_paths
   test_results_lost
