@@ -318,22 +318,6 @@ KERNEL_INLINE void drift(vf x[], vf xp[], vf y[], vf yp[], float length) {
 
 // xp -= sum s_j Re(z^j), yp += sum s_j Im(z^j), z = x + iy, the powers
 // formed step by step, one complex product per order.
-template <int Top>
-KERNEL_INLINE void kick_to(const vf x[], vf xp[], const vf y[], vf yp[], const float* s) {
-  for (int v = 0; v < kVectors; v++) {
-    vf pr = x[v], pi = y[v], sr = s[0] * x[v], si = s[0] * y[v];
-    for (int j = 1; j < Top; j++) {
-      vf r = pr * x[v] - pi * y[v], i = pr * y[v] + pi * x[v];
-      pr = r;
-      pi = i;
-      sr += s[j] * r;
-      si += s[j] * i;
-    }
-    xp[v] -= sr;
-    yp[v] += si;
-  }
-}
-
 KERNEL_INLINE void kick_any(const vf x[], vf xp[], const vf y[], vf yp[], const float* s, int32_t top) {
   for (int v = 0; v < kVectors; v++) {
     vf pr = x[v], pi = y[v], sr = s[0] * x[v], si = s[0] * y[v];
@@ -347,6 +331,13 @@ KERNEL_INLINE void kick_any(const vf x[], vf xp[], const vf y[], vf yp[], const 
     xp[v] -= sr;
     yp[v] += si;
   }
+}
+
+// The same kick with the order known when compiled, so that its loop over
+// the orders is unrolled.
+template <int Top>
+KERNEL_INLINE void kick_to(const vf x[], vf xp[], const vf y[], vf yp[], const float* s) {
+  kick_any(x, xp, y, yp, s, Top);
 }
 
 // One turn of the map for every lane.
