@@ -185,6 +185,11 @@ std::string job_refusal(const JobSettings* s) {
   for (int32_t k = 1; k < iteration_count(s); k++)
     if (iteration_at(s, k) < iteration_at(s, k - 1))
       return format_text("iterations must be ascending: %d follows %d", iteration_at(s, k), iteration_at(s, k - 1));
+  // NOTE: a pixel's colour codes the loss class in three bytes; a class
+  // beyond them would be read back as another one.
+  if (iteration_count(s) > kMostTurnCounts)
+    return format_text("iterations: %d turn counts, more than the %d a pixel's colour can tell apart",
+                       iteration_count(s), kMostTurnCounts);
   return "";
 }
 

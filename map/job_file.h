@@ -57,8 +57,12 @@ JobSettings read_job_file(const char* path);
 
 // Why the job cannot be run, or "" when it can: the reader's problem, then
 // baseres outside 1 to 32, a grid range whose low value is not below its
-// high one, and turn counts that are not ascending.
+// high one, turn counts that are not ascending, and more of them than
+// kMostTurnCounts.
 std::string job_refusal(const JobSettings* s);
+// The most turn counts a job may have: the loss classes 1 .. n and 0 are
+// coded in the three bytes of a pixel's colour.
+const int32_t kMostTurnCounts = 256 * 256 * 256 - 1;
 
 // One line of an open file, ended by LF, CR, CR LF or NUL; null at the end.
 // The caller frees the string.

@@ -182,6 +182,14 @@ TEST(JobFile, JobsThatCannotRunAreRefusedNamingTheCause) {
     JobSettings s = read_text(c.job);
     EXPECT_EQ(job_refusal(&s), c.refusal) << c.job;
   }
+  // One turn count more than the colour code tells apart.
+  JobSettings many = job_defaults();
+  for (int32_t t = 0; t <= kMostTurnCounts; t++) growarray_append(&many.iterations, &t);
+  EXPECT_EQ(job_refusal(&many),
+            "iterations: 16777216 turn counts, more than the 16777215 a pixel's colour can tell apart");
+  many.iterations.count -= 1;
+  EXPECT_EQ(job_refusal(&many), "");
+  std::free(many.iterations.data);
 }
 
 TEST(JobFile, OnlyAMissingFileMeansTheDefaultJob) {
