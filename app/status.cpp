@@ -25,6 +25,13 @@ void draw_block(int y, const std::string& text) { draw_text(graphics.height, y, 
 double progress_shown = -1e300;
 const double kProgressPeriod = 0.25;
 
+// NOTE: asked once: the progress is reported after every pass, and a pass
+// of a small job takes microseconds, less than asking the system costs.
+bool stderr_is_terminal() {
+  static const bool terminal = platform_stderr_is_terminal();
+  return terminal;
+}
+
 // Samples taken by this process: those read back from the record on a
 // resume took no time now.
 int32_t samples_taken(const RunState* run) { return run->samples - run->samples_replayed; }
@@ -88,7 +95,7 @@ std::string progress_text(const RunState* run, double now) {
 
 void report_progress(RunState* run, bool block) {
   double now = PerfClock();
-  if (!platform_stderr_is_terminal()) {
+  if (!stderr_is_terminal()) {
     if (block) std::fprintf(stderr, "%s\n", progress_text(run, now).c_str());
     return;
   }
@@ -99,6 +106,6 @@ void report_progress(RunState* run, bool block) {
 }
 
 void finish_progress(RunState* run) {
-  if (!platform_stderr_is_terminal()) return;
+  if (!stderr_is_terminal()) return;
   std::fprintf(stderr, "\r%s\033[K\n", progress_text(run, PerfClock()).c_str());
 }
