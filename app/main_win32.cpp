@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "app/options.h"
+#include "app/program.h"
 #include "gfx/graphics_state.h"
 
 // NOTE: the C runtime splits the command line into __argc and __argv for a

@@ -5,21 +5,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/engine.h"
-#include "app/merge.h"
-#include "app/run.h"
+#include "util/numbers.h"
+#include "util/text_util.h"
 
 namespace {
 
 // A whole decimal number from 0 to 2^31 - 1, nothing else.
-bool parse_count(const char* text, int32_t* value) {
-  if (!*text || std::strspn(text, "0123456789") != std::strlen(text)) return false;
-  errno = 0;
-  long long v = std::strtoll(text, nullptr, 10);
-  if (errno || v > INT32_MAX) return false;
-  *value = static_cast<int32_t>(v);
-  return true;
-}
+bool parse_count(const char* text, int32_t* value) { return parse_whole32(text, 0, INT32_MAX, value); }
 
 // The option at argv[*i] that takes a value: the value, or null (and the
 // error) when it is missing or bad.
@@ -118,11 +110,4 @@ int read_command_line(int argc, const char* const* argv, RunOptions* options) {
   if (options->help) std::fputs(usage_text().c_str(), stdout);
   else if (options->version) std::printf("veldspan %s\n", program_version());
   return options->help || options->version ? 0 : -1;
-}
-
-int program_main(int argc, const char* const* argv) {
-  if (argc > 1 && std::strcmp(argv[1], "merge") == 0) return merge_command(argc - 1, argv + 1);
-  RunOptions options = default_options();
-  int status = read_command_line(argc, argv, &options);
-  return status >= 0 ? status : run_job(&options);
 }

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/run_state.h"
+#include "engines/engine.h"
 
 struct RunOptions {
   std::string job_dir;  // the job's directory; empty for the working directory
@@ -29,6 +29,3 @@ std::string usage_text();
 // the exit status when the program is to end now, -1 when it is to run.
 int read_command_line(int argc, const char* const* argv, RunOptions* options);
 const char* program_version();
-// The program: "veldspan merge ..." merges sample records; anything else is
-// a run. Returns the exit status.
-int program_main(int argc, const char* const* argv);

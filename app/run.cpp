@@ -1,21 +1,20 @@
 #include "app/run.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/aperture.h"
-#include "app/engine.h"
-#include "app/random_passes.h"
-#include "app/record.h"
-#include "app/schedule.h"
-#include "app/statistics.h"
+#include "app/job.h"
+#include "app/run_record.h"
+#include "app/status.h"
 #include "gfx/clock.h"
 #include "gfx/frame.h"
 #include "gfx/gl.h"
 #include "gfx/graphics_state.h"
 #include "gfx/messages.h"
-#include "gfx/platform.h"
 #include "map/shader_program.h"
+#include "results/schedule.h"
+#include "util/files.h"
 #include "util/text_util.h"
 
 namespace {
@@ -32,22 +31,48 @@ const int kKeyS = 0x53, kKeyQ = 0x51;
 // is tracked and counted in every pass all the same.
 const double kPresentPeriod = 1.0 / 60;
 
-void refuse_sample(RunState* run, const char* reason) {
-  static int32_t last_refused = -1;
-  if (last_refused != run->samples - 1)
-    std::fprintf(stderr, "sample %d not counted: %s; it is taken again\n", run->samples, reason);
-  last_refused = run->samples;
-  run->samples -= 1;
+// A pass that cannot be trusted is said once, however often it is taken
+// again.
+bool refuse_pass(RunState* run, const Pass* pass, const char* reason) {
+  int64_t key = pass->kind == 's' ? pass->number : -pass->number;
+  if (run->refused != key)
+    std::fprintf(stderr, "%s %lld not counted: %s; it is taken again\n",
+                 pass->kind == 's' ? "sample" : "random pass", static_cast<long long>(pass->number), reason);
+  run->refused = key;
+  return false;
+}
+
+void add_turns(RunState* run, int64_t turns) {
+  if (turns < 0) run->particle_turns = -1;
+  else if (run->particle_turns >= 0) run->particle_turns += turns;
+}
+
+bool count_pass(RunState* run, Pass* pass, const SampleResult* result) {
+  pass->levels = run->levels;
+  add_turns(run, result->particle_turns);
+  LedgerDue due = ledger_take(&run->ledger, pass);
+  if (due.record_lost) record_lost(run);
+  if (is_shard(run)) return true;  // a shard's results are made by the merge
+  write_due_reports(&run->reports, &run->ledger, &due);
+  if (due.block && !run->windowed) report_progress(run, true);
+  return true;
+}
+
+void pass_jitter(const RunState* run, const Pass* pass, double jitter[4]) {
+  if (pass->kind == 'r') random_pass_jitter(run->ledger.seed, pass->number, jitter);
+  else sample_jitter(int32_t(pass->number), jitter);
 }
 
 // The limit is on sample numbers: a shard ends when its next sample lies
 // beyond it.
 bool sample_limit_reached(const RunState* run) {
-  return run->max_samples > 0 && run_sample_number(run, run->samples + 1) > run->max_samples;
+  return run->max_samples > 0 && next_sample_number(&run->ledger) > run->max_samples;
 }
 
+bool run_complete(const RunState* run) { return sample_limit_reached(run) && !random_pass_owed(&run->ledger); }
+
 void enter_job_dir(const RunOptions* options) {
-  if (options->job_dir.empty() || platform_change_dir(options->job_dir.c_str())) return;
+  if (options->job_dir.empty() || change_dir(options->job_dir.c_str())) return;
   fatal_error(format_text("The job directory %s cannot be entered", options->job_dir.c_str()).c_str());
 }
 
@@ -69,50 +94,63 @@ bool open_gl(RunState* run, const RunOptions* options) {
   return false;
 }
 
+[[noreturn]] void fatal_problem(const Problem* why) { fatal_error_detail(why->message.c_str(), why->detail.c_str()); }
+
 // The engine and what it runs on are named before it is prepared, so that
 // a failure to prepare it is read against them.
 void choose_and_prepare(RunState* run, const RunOptions* options, bool have_gl, const char* source) {
   const char* renderer = have_gl ? reinterpret_cast<const char*>(glGetString(GL_RENDERER)) : nullptr;
-  engine_info.gl_renderer = renderer ? renderer : "";
-  float version = have_gl ? gl_version() : 0;
-  engine_info.kind = choose_engine(options->engine, have_gl, engine_info.gl_renderer.c_str(), version);
-  std::fprintf(stderr, "veldspan %s: engine %s on %s\n", program_version(), engine_name(engine_info.kind),
-               engine_device_text().c_str());
-  engine_prepare(run, engine_info.kind, source);
+  std::string gl_renderer = renderer ? renderer : "";
+  EngineKind kind = choose_engine(options->engine, have_gl, gl_renderer.c_str(), have_gl ? gl_version() : 0);
+  std::fprintf(stderr, "veldspan %s: engine %s on %s\n", program_version(), engine_name(kind),
+               engine_device_text(kind, gl_renderer).c_str());
+  EngineSetup setup{run->windowed, source, false};
+  Problem why;
+  if (!prepare_engine(&run->engine, kind, &run->map, &setup, gl_renderer, &why)) fatal_problem(&why);
+}
+
+// The window's part of a pass: the picture and the status text when the
+// frame is shown, then the messages and the keys.
+void frame_step(RunState* run, bool shown) {
+  double t = PerfClock();
+  if (shown) {
+    engine_draw_picture(&run->engine);
+    draw_status(run);
+  }
+  double drawn = PerfClock();
+  present_pass(run, shown);
+  run->stage_seconds[kStageStatus] = drawn - t;
+  run->stage_seconds[kStagePresent] = PerfClock() - drawn;
+}
+
+void headless_step(RunState* run) {
+  double t = PerfClock();
+  report_progress(run, false);
+  run->stage_seconds[kStageStatus] = PerfClock() - t;
+  run->stage_seconds[kStagePresent] = 0;
 }
 
 }  // namespace
 
-void check_job(const JobSettings* settings) {
-  std::string refusal = job_refusal(settings);
-  if (!refusal.empty()) fatal_error(refusal.c_str());
+int32_t run_samples(const RunState* run) { return ledger_samples(&run->ledger); }
+
+int32_t samples_taken(const RunState* run) { return run_samples(run) - run->samples_replayed; }
+
+bool is_shard(const RunState* run) { return run->ledger.shards != 0; }
+
+Pass next_pass(const RunState* run) {
+  if (random_pass_owed(&run->ledger)) return Pass{'r', run->ledger.owed, {}};
+  return Pass{'s', next_sample_number(&run->ledger), {}};
 }
 
-void sample_jitter(int32_t sample, double jitter[4]) {
-  uint32_t index[4];
-  jitter_indices(sample, &index[0], &index[1], &index[2], &index[3]);
-  for (int k = 0; k < 4; k++) jitter[k] = jitter_fraction(index[k]);
-}
-
-bool count_sample(RunState* run, const char* reason) {
-  if (reason) {
-    refuse_sample(run, reason);
-    return false;
-  }
-  record_pass(run, 's', run_sample_number(run, run->samples));
-  note_scheduled_sample(run, run_sample_number(run, run->samples));
-  if (run->shards) return true;  // a shard's statistics are made by the merge
-  if (count_into_results(run) && !run->windowed) report_progress(run, true);
-  return true;
-}
-
-bool take_sample(RunState* run, bool picture) {
-  run->samples += 1;
+bool take_pass(RunState* run, bool picture) {
+  Pass pass = next_pass(run);
   double jitter[4];
-  sample_jitter(int32_t(run_sample_number(run, run->samples)), jitter);
-  const char* reason = engine_sample(run, jitter, picture);
+  pass_jitter(run, &pass, jitter);
+  SampleResult result = engine_sample(&run->engine, jitter, picture, run->levels.data());
+  for (int k = 0; k < kSampleStages; k++) run->stage_seconds[k] = result.seconds[k];
   double t = PerfClock();
-  bool counted = count_sample(run, reason);
+  bool counted = result.refused ? refuse_pass(run, &pass, result.refused) : count_pass(run, &pass, &result);
   run->stage_seconds[kStageCount] += PerfClock() - t;
   return counted;
 }
@@ -132,54 +170,36 @@ void present_pass(RunState* run, bool shown) {
   run->quit = run->quit || quit_message || keys;
 }
 
-// The window's part of a pass: the picture and the status text when the
-// frame is shown, then the messages and the keys.
-void frame_step(RunState* run, bool shown) {
-  double t = PerfClock();
-  if (shown) {
-    engine_draw_picture(run);
-    draw_status(run);
-  }
-  double drawn = PerfClock();
-  present_pass(run, shown);
-  run->stage_seconds[kStageStatus] = drawn - t;
-  run->stage_seconds[kStagePresent] = PerfClock() - drawn;
-}
-
-void headless_step(RunState* run) {
-  double t = PerfClock();
-  report_progress(run, false);
-  run->stage_seconds[kStageStatus] = PerfClock() - t;
-  run->stage_seconds[kStagePresent] = 0;
-}
-
 void run_pass(RunState* run) {
   run->clock_prev = run->clock_now;
   run->clock_now = PerfClock();
   bool shown = presentation_due(run);
   // A random pass owed is taken before the next sample, and the run does
   // not end by its sample limit while one is owed.
-  bool counted = random_pass_owed(run) ? take_random_pass(run, shown) : take_sample(run, shown);
+  bool counted = take_pass(run, shown);
   if (run->windowed) frame_step(run, shown);
   else headless_step(run);
-  run->quit = run->quit || (counted && sample_limit_reached(run) && !random_pass_owed(run));
+  run->quit = run->quit || (counted && run_complete(run));
 }
 
 void start_job(RunState* run, const RunOptions* options, bool have_gl) {
-  if (have_gl) load_shader_api();
+  run->options = *options;
+  Problem why;
+  if (have_gl && !load_shader_api(&why)) fatal_problem(&why);
   char* source = prepare_job(run);
   choose_and_prepare(run, options, have_gl, source);
-  run->shard = options->shard;
-  run->shards = options->shards;
-  start_random_passes(run);
-  start_run_with_record(run, options->resume);
+  start_results(run);
+  run->levels.assign(run->map.turn_counts.size() + 1, 0);
+  run->particle_turns = 0;
+  run->refused = 0;
   run->max_samples = options->max_samples >= 0 ? options->max_samples : run->settings.maxsamples;
   run->time_limit = options->max_seconds;
   run->clock_now = run->clock_started = PerfClock();
+  run->clock_presented = -HUGE_VAL;  // the first pass presents
   if (run->windowed && graphics.width == 0)
     fatal_error("GRAPHICS() macro not called at LOOP start, or no resolution specified");
   // A resumed run may be complete already; the window may have been closed already.
-  run->quit = (sample_limit_reached(run) && !random_pass_owed(run)) || (run->windowed && pump_messages() != 0);
+  run->quit = run_complete(run) || (run->windowed && pump_messages() != 0);
 }
 
 int run_job(const RunOptions* options) {
@@ -187,12 +207,10 @@ int run_job(const RunOptions* options) {
   run->windowed = !options->headless;
   if (options->headless) graphics.headless = 1;
   enter_job_dir(options);
-  JobSettings early = read_job_file("input.txt");
-  check_job(&early);
+  read_run_job(run);
   install_stop_signals();
   start_job(run, options, open_gl(run, options));
   while (!run->quit && !stop_reason(run)) run_pass(run);
   if (!run->windowed) finish_progress(run);
-  int results = finish_results(run), aperture = finish_aperture(run);
-  return finish_run_record(run, results ? results : aperture, options);
+  return finish_run_record(run, finish_reports(&run->reports, &run->ledger));
 }

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/engine.h"
+#include "engines/engine.h"
 
 namespace {
 
@@ -121,20 +121,12 @@ EngineFigures engine_figures(const EngineReport* r) {
 
 double map_flops(const CpuMap* map) {
   double flops = 0;
-  for (const CpuElement& e : map->elements) flops += e.drift ? 4 : 10.0 * e.top - 6;
+  for (const KernelOp& op : map->ops) flops += op.top == 0 ? 4 : 10.0 * op.top - 6;
   return flops;
 }
 
 double peak_share(double rate, double flops_per_turn, double peak) {
   return peak > 0 && std::isfinite(rate) ? rate * flops_per_turn / peak : 0;
-}
-
-std::vector<int64_t> raw_levels(const int32_t* h, int32_t n) {
-  std::vector<int64_t> raw(size_t(n) + 1);
-  raw[0] = h[0];
-  raw[size_t(n)] = int64_t(h[n]) - h[0];
-  for (int32_t k = 1; k < n; k++) raw[size_t(k)] = int64_t(h[k]) - h[k + 1];
-  return raw;
 }
 
 double largest_level_difference(const std::vector<int64_t>& a, const std::vector<int64_t>& b, int64_t pixels) {

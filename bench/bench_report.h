@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "app/cpu_tracker.h"
 #include "app/run_state.h"
+#include "engines/cpu_tracker.h"
 #include "bench/fp32_peak.h"
 
 // One timed pass of the program's loop.
@@ -67,9 +67,6 @@ double map_flops(const CpuMap* map);
 // reaches.
 double peak_share(double rate, double flops_per_turn, double peak);
 
-// Raw counts per level from the survival counts the loop leaves in its
-// histogram (the inverse of survival_counts).
-std::vector<int64_t> raw_levels(const int32_t* survival, int32_t n);
 double largest_level_difference(const std::vector<int64_t>& a, const std::vector<int64_t>& b, int64_t pixels);
 
 std::string job_text(const JobReport* report);

@@ -23,11 +23,13 @@
 #include <thread>
 #include <vector>
 
-#include "app/cpu_tracker.h"
-#include "app/engine.h"
+#include "app/job.h"
 #include "app/run.h"
-#include "app/schedule.h"
-#include "app/statistics.h"
+#include "app/run_record.h"
+#include "app/status.h"
+#include "engines/cpu_tracker.h"
+#include "engines/engine.h"
+#include "results/schedule.h"
 #include "bench/bench_report.h"
 #include "bench/fp32_peak.h"
 #include "gfx/clock.h"
@@ -161,31 +163,27 @@ void enter_job_copy(const std::string& job) {
 // The program's own start-up for the job in the working directory, on the
 // window that is already open, with the given engine.
 void start_bench_job(RunState* run, EngineKind engine) {
-  std::memset(static_cast<void*>(run), 0, sizeof *run);
   run->windowed = true;
   RunOptions options = default_options();
   options.engine = engine;
-  JobSettings early = read_job_file("input.txt");
-  check_job(&early);
+  read_run_job(run);
   start_job(run, &options, true);
-  run->random.every = 0;  // scheduled samples alone are timed and checked
+  run->ledger.every = 0;  // scheduled samples alone are timed and checked
 }
 
 void end_job(RunState* run) {
-  std::free(run->pixels);
-  std::free(run->histogram);
-  std::free(run->count_sum);
-  std::free(run->count_sq_sum);
+  release_engine(&run->engine);
+  finish_run_record(run, 0);
 }
 
 // The CPU tracker's counts of a sample: the CPU engine's own when it took
 // the sample, else tracked now (not timed).
 const CpuSample* cpu_counts(const RunState* run, const CpuMap* map, int64_t turns, SampleCounts* counts) {
-  int32_t sample = run->samples;
+  int32_t sample = run_samples(run);
   if (!counts->count(sample)) {
     CpuSample s;
-    if (run->engine == kEngineCpu) {
-      s = CpuSample{raw_levels(run->histogram, iteration_count(&run->settings)), turns};
+    if (run->engine.identity.kind == kEngineCpu) {
+      s = CpuSample{std::vector<int64_t>(run->levels.begin(), run->levels.end()), turns};
     } else {
       double jitter[4];
       sample_jitter(sample, jitter);
@@ -198,18 +196,18 @@ const CpuSample* cpu_counts(const RunState* run, const CpuMap* map, int64_t turn
 
 // One pass of the program's loop. False when the loop did not count it.
 bool bench_pass(RunState* run, const CpuMap* map, SampleCounts* counts, PassRecord* r) {
-  r->sample = run->samples + 1;
+  r->sample = run_samples(run) + 1;
   int64_t turns = run->particle_turns;
   double processor = process_seconds();
   run_pass(run);
   r->process_seconds = process_seconds() - processor;
-  if (run->samples != r->sample) return false;
+  if (run_samples(run) != r->sample) return false;
   r->pass = 0;
   for (int k = 0; k < kPassStages; k++) r->pass += r->stage[k] = run->stage_seconds[k];
   const CpuSample* cpu = cpu_counts(run, map, run->particle_turns - turns, counts);
   r->particle_turns = cpu->particle_turns;
-  std::vector<int64_t> levels = raw_levels(run->histogram, iteration_count(&run->settings));
-  r->level_difference = largest_level_difference(levels, cpu->levels, int64_t(run->side) * run->side);
+  std::vector<int64_t> levels(run->levels.begin(), run->levels.end());
+  r->level_difference = largest_level_difference(levels, cpu->levels, int64_t(run->map.side) * run->map.side);
   return true;
 }
 
@@ -231,27 +229,29 @@ bool enough_passes(const EngineReport* report, double seconds) {
 // sample.
 EngineReport bench_engine(const std::string& job, EngineKind engine, SampleCounts* counts) {
   EngineReport report{engine, 0, {}};
-  RunState run;
-  start_bench_job(&run, engine);
-  CpuMap map = cpu_map(&run.settings);
+  RunState* run = new RunState();
+  start_bench_job(run, engine);
+  CpuMap map;
+  cpu_map(&run->map, &map);
   PassRecord r;
-  while (!bench_pass(&run, &map, counts, &r)) count_refusal(job, &report);
+  while (!bench_pass(run, &map, counts, &r)) count_refusal(job, &report);
   for (double seconds = 0; !enough_passes(&report, seconds);) {
-    if (!bench_pass(&run, &map, counts, &r)) {
+    if (!bench_pass(run, &map, counts, &r)) {
       count_refusal(job, &report);
       continue;
     }
     report.passes.push_back(r);
     seconds += r.pass;
   }
-  end_job(&run);
+  end_job(run);
+  delete run;
   return report;
 }
 
 // The tracker alone on samples 1, 2, ... as long as an engine's passes.
 KernelReport bench_kernel(const CpuMap* job, CpuKernel kernel) {
-  CpuMap map = *job;
-  map.kernel = kernel;
+  CpuMap map = *job;  // its kernel form still points into the job's lowered map
+  map.build = kernel;
   KernelReport report{kernel, 0, 0, 0, 0};
   double jitter[4];
   sample_jitter(1, jitter);
@@ -276,8 +276,10 @@ bool engine_runs_here(EngineKind engine) {
 JobReport bench_job(const std::string& job) {
   enter_job_copy(job);
   JobSettings settings = read_job_file("input.txt");
-  CpuMap map = cpu_map(&settings);
-  int64_t side = int64_t(settings.baseres) * settings.baseres;
+  LoweredMap lowered = lower_map(&settings);
+  CpuMap map;
+  cpu_map(&lowered, &map);
+  int64_t side = lowered.side;
   JobReport report{base_name(job), side * side, map_flops(&map), measure_fp32_peak(cpu_tracker_threads(), 1.0), {}, {}};
   SampleCounts counts;
   for (EngineKind engine : bench.engines)
@@ -298,7 +300,11 @@ int main(int argc, char** argv) {
   graphics.instance = nullptr;
   open_graphics(1280, 1024, "Veldspan loop benchmark");
   setup_status_font();
-  load_shader_api();
+  Problem why;
+  if (!load_shader_api(&why)) {
+    std::fprintf(stderr, "%s\n", why.message.c_str());
+    return 1;
+  }
   print_machine();
   std::string table = table_head(), kernel_table = kernel_table_head();
   for (const std::string& job : bench.jobs) {

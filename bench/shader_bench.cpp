@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "map/job_file.h"
+#include "map/colour_code.h"
 #include "map/shader_source.h"
 
 namespace {
@@ -36,7 +37,8 @@ JobSettings turn_counts_of(int32_t n) {
 
 void generate(benchmark::State& state, const JobSettings* s) {
   for (auto _ : state) {
-    char* text = generate_shader(s, false);
+    LoweredMap m = lower_map(s);
+    char* text = generate_shader(&m);
     benchmark::DoNotOptimize(text);
     std::free(text);
   }

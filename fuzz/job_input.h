@@ -1,11 +1,7 @@
-// The fuzzed bytes as a job file. read_job_file takes a path, so the bytes
-// are written to an in-memory file (memfd) that it opens by its /proc path;
-// nothing touches the disk. The program keeps its settings until it exits,
-// so the harnesses release them here, where every input would leak them.
+// The fuzzed bytes as a job file's bytes, parsed as the run parses the
+// bytes it read. The program keeps its settings until it exits, so the
+// harnesses release them here, where every input would leak them.
 #pragma once
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -13,10 +9,9 @@
 #include "map/job_file.h"
 
 inline JobSettings read_fuzzed_job(const uint8_t* data, size_t size) {
-  static int fd = memfd_create("input.txt", 0);
-  static std::string path = "/proc/self/fd/" + std::to_string(fd);
-  if (fd < 0 || ftruncate(fd, 0) != 0 || pwrite(fd, data, size, 0) != ssize_t(size)) std::abort();
-  return read_job_file(path.c_str());
+  std::string bytes(reinterpret_cast<const char*>(data), size);
+  JobSource source{"input.txt", bytes, job_hash(bytes), 0};
+  return parse_job(&source);
 }
 
 inline void release_job(JobSettings* s) {

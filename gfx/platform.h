@@ -77,20 +77,3 @@ void platform_time_text(char* out, size_t size);
 
 // --- the outside world ---
 int platform_run_command(const char* command);
-// Whether stderr is a terminal (progress is then updated in place).
-bool platform_stderr_is_terminal();
-// Makes path the working directory; false when it cannot be entered.
-bool platform_change_dir(const char* path);
-// The length in bytes of the file at path; -1 when it cannot be read.
-int64_t platform_file_length(const char* path);
-// Cuts the file at path to length bytes; false when it could not be cut.
-bool platform_truncate_file(const char* path, int64_t length);
-// Puts the file from in the place of the file to, replacing it when it
-// exists, in one step that a reader never sees half done; false (errno
-// set) when it could not.
-bool platform_replace_file(const char* from, const char* to);
-// The last component of the working directory's path ("" when unknown).
-std::string platform_working_dir_name();
-// Asks the system to put what was written to the open file on the disk
-// (fsync); call after fflush. False when it could not.
-bool platform_sync_file(FILE* file);

@@ -55,26 +55,3 @@ void platform_date_text(char* out, size_t size) { format_now("%Y-%b-%d", out, si
 void platform_time_text(char* out, size_t size) { format_now("%H:%M:%S", out, size); }
 
 int platform_run_command(const char* command) { return std::system(command); }
-
-bool platform_stderr_is_terminal() { return isatty(STDERR_FILENO) == 1; }
-
-bool platform_change_dir(const char* path) { return chdir(path) == 0; }
-
-int64_t platform_file_length(const char* path) {
-  struct stat status;
-  return stat(path, &status) == 0 ? static_cast<int64_t>(status.st_size) : -1;
-}
-
-bool platform_truncate_file(const char* path, int64_t length) {
-  return truncate(path, static_cast<off_t>(length)) == 0;
-}
-
-bool platform_replace_file(const char* from, const char* to) { return std::rename(from, to) == 0; }
-
-std::string platform_working_dir_name() {
-  char path[4096];
-  if (!getcwd(path, sizeof path)) return "";
-  std::string p = path;
-  return p == "/" ? p : p.substr(p.find_last_of('/') + 1);
-}
-bool platform_sync_file(FILE* file) { return fsync(fileno(file)) == 0; }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "map/colour_code.h"
 #include "util/text_util.h"
 
 namespace {
@@ -24,7 +25,7 @@ bool is_blank(unsigned char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-bool ends_line(int c) { return c == '\n' || c == '\r' || c == 0 || c == EOF; }
+bool ends_line(int c) { return c == '\n' || c == '\r' || c == 0; }
 
 void note_problem(JobSettings* s, const std::string& what) {
   if (!s->problem[0]) std::snprintf(s->problem, sizeof s->problem, "%s", what.c_str());
@@ -114,16 +115,11 @@ void apply_text(JobSettings* s, char* line, const JobLine& at) {
   free_words(w);
 }
 
-// Applies every line; returns the error number of a read that failed, 0
-// when the file was read to its end.
-int read_lines(JobSettings* s, FILE* file, const char* path) {
-  for (JobLine at{path, 1};; at.number++) {
-    char* line = read_text_line(file);
-    int error = std::ferror(file) ? (errno ? errno : EIO) : 0;
-    if (line && !error) apply_text(s, line, at);
-    std::free(line);
-    if (!line || error) return error;
-  }
+// Applies every line of the file's bytes.
+void parse_lines(JobSettings* s, const std::string& bytes, const char* path) {
+  std::string line;
+  size_t at = 0;
+  for (JobLine where{path, 1}; next_text_line(bytes, &at, &line); where.number++) apply_text(s, &line[0], where);
 }
 
 void note_unreadable(JobSettings* s, const char* path, int error) {
@@ -147,30 +143,47 @@ JobSettings job_defaults() {
   return s;
 }
 
-int32_t colour_levels_for(uint32_t entries) {
-  uint32_t k = 3;
-  while (k * k * k < entries + 1) k++;
-  return static_cast<int32_t>(k);
+// NOTE: only a missing file means the default job. A file that is there
+// but cannot be read (a directory, no permission) must not silently run
+// another job than the one written in it.
+bool read_job_source(const char* path, JobSource* source) {
+  *source = JobSource{path, "", 0, 0};
+  errno = 0;
+  FILE* file = std::fopen(path, "rb");
+  if (!file) source->error = errno == ENOENT ? 0 : errno ? errno : EIO;
+  char buffer[1 << 16];
+  for (size_t got; file && (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) source->bytes.append(buffer, got);
+  if (file && std::ferror(file)) source->error = errno ? errno : EIO;
+  if (file) std::fclose(file);
+  source->hash = job_hash(source->bytes);
+  return source->error == 0;
 }
 
-JobSettings read_job_file(const char* path) {
+// NOTE: FNV-1a: the job's identity is its file's bytes, so a record is
+// never merged into the results of a job whose ranges, map or turn counts
+// changed, however small the change.
+uint64_t job_hash(const std::string& bytes) {
+  uint64_t hash = 14695981039346656037ull;
+  for (unsigned char byte : bytes) hash = (hash ^ byte) * 1099511628211ull;
+  return hash;
+}
+
+JobSettings parse_job(const JobSource* source) {
   JobSettings s = job_defaults();
-  // NOTE: only a missing file means the default job. A file that is there
-  // but cannot be read (a directory, no permission) must not silently run
-  // another job than the one written in it.
-  errno = 0;
-  if (FILE* file = std::fopen(path, "rb")) {
-    if (int error = read_lines(&s, file, path)) note_unreadable(&s, path, error);
-    std::fclose(file);
-  } else if (errno != ENOENT) {
-    note_unreadable(&s, path, errno ? errno : EIO);
-  }
+  if (source->error) note_unreadable(&s, source->path.c_str(), source->error);
+  else parse_lines(&s, source->bytes, source->path.c_str());
   if (s.iterations.count == 0) {
     int32_t turns = 100;
     growarray_append(&s.iterations, &turns);
   }
   s.colourlevels = colour_levels_for(s.iterations.count);
   return s;
+}
+
+JobSettings read_job_file(const char* path) {
+  JobSource source;
+  read_job_source(path, &source);
+  return parse_job(&source);
 }
 
 std::string job_refusal(const JobSettings* s) {
@@ -193,19 +206,15 @@ std::string job_refusal(const JobSettings* s) {
   return "";
 }
 
-char* read_text_line(FILE* file) {
-  std::string text;
-  int c;
-  while (!ends_line(c = std::fgetc(file))) text += static_cast<char>(c);
-  if (c == '\r') {
-    int next = std::fgetc(file);
-    if (next != '\n' && next != EOF) std::ungetc(next, file);
-  }
-  if (text.empty() && c == EOF) return nullptr;
-  char* line = static_cast<char*>(std::malloc(text.size() + 1));
-  std::memcpy(line, text.data(), text.size());
-  line[text.size()] = 0;
-  return line;
+bool next_text_line(const std::string& bytes, size_t* at, std::string* line) {
+  size_t start = *at;
+  if (start >= bytes.size()) return false;
+  size_t end = start;
+  while (end < bytes.size() && !ends_line(static_cast<unsigned char>(bytes[end]))) end++;
+  line->assign(bytes, start, end - start);
+  *at = end + (end < bytes.size());
+  if (end < bytes.size() && bytes[end] == '\r' && *at < bytes.size() && bytes[*at] == '\n') *at += 1;
+  return true;
 }
 
 WordList* split_words(const char* text) {
@@ -227,8 +236,6 @@ WordList* split_words(const char* text) {
   }
   return w;
 }
-
-int32_t word_count(const WordList* list) { return list->count; }
 
 void free_words(WordList* list) {
   for (int32_t k = 0; k < list->count; k++) std::free(list->words[k]);

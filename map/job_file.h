@@ -51,8 +51,22 @@ struct JobSettings {
 const uint64_t kDefaultSeed = 20110101;
 
 JobSettings job_defaults();
-// A missing file gives the default job; any other failure to read it, and
-// the first unusable value, are noted in problem.
+
+// The job file's bytes, read once per run: the run's job, its hash and
+// the text written into its records all come from these bytes.
+struct JobSource {
+  std::string path;   // as given, for messages
+  std::string bytes;  // the file's bytes; empty for a missing file (the default job)
+  uint64_t hash;      // FNV-1a 64-bit hash of bytes
+  int error;          // errno of a file that exists but could not be read; 0 otherwise
+};
+// Reads the file's bytes; false (error set) when it exists but cannot be read.
+bool read_job_source(const char* path, JobSource* source);
+uint64_t job_hash(const std::string& bytes);
+// The job the bytes describe; a source that could not be read, and the
+// first unusable value, are noted in problem.
+JobSettings parse_job(const JobSource* source);
+// Both steps, for callers that need the settings alone.
 JobSettings read_job_file(const char* path);
 
 // Why the job cannot be run, or "" when it can: the reader's problem, then
@@ -64,12 +78,11 @@ std::string job_refusal(const JobSettings* s);
 // coded in the three bytes of a pixel's colour.
 const int32_t kMostTurnCounts = 256 * 256 * 256 - 1;
 
-// One line of an open file, ended by LF, CR, CR LF or NUL; null at the end.
-// The caller frees the string.
-char* read_text_line(FILE* file);
+// The next line of text from bytes[*at], ended by LF, CR, CR LF or NUL;
+// false at the end. *at moves past the line's end.
+bool next_text_line(const std::string& bytes, size_t* at, std::string* line);
 
 WordList* split_words(const char* text);
-int32_t word_count(const WordList* list);
 void free_words(WordList* list);
 
 // Word k of a list, or "" when the line has fewer words; a missing number
@@ -84,5 +97,3 @@ const MapElement* element_at(const JobSettings* s, int32_t k);
 // A map element from the words of a "D" or "K" line, key word included.
 MapElement parse_element(const WordList* words);
 
-// Smallest k >= 3 with k^3 >= entries + 1, on unsigned 32-bit values.
-int32_t colour_levels_for(uint32_t entries);

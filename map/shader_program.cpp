@@ -42,9 +42,8 @@ std::string info_log(GLuint object, PFNGLGETSHADERIVPROC get_iv, PFNGLGETSHADERI
   return log.c_str();
 }
 
-void fail_build(const char* what, const std::string& log) {
-  std::string detail = log.empty() || log.back() == '\n' ? log : log + "\n";
-  fatal_error_detail(what, detail.c_str());
+Problem build_failure(const char* what, const std::string& log) {
+  return problem(what, log.empty() || log.back() == '\n' ? log : log + "\n");
 }
 
 }  // namespace
@@ -53,14 +52,18 @@ float parse_gl_version(const char* text) { return static_cast<float>(std::atof(t
 
 float gl_version() { return parse_gl_version(reinterpret_cast<const char*>(glGetString(GL_VERSION))); }
 
-void load_shader_api() {
+bool load_shader_api(Problem* why) {
   if (2.0f > gl_version()) {
-    std::string message = format_text("OpenGL version 2.0 or higher required for shaders; you have version %g",
-                                      static_cast<double>(gl_version()));
-    fatal_error(message.c_str());
+    *why = problem(format_text("OpenGL version 2.0 or higher required for shaders; you have version %g",
+                               static_cast<double>(gl_version())));
+    return false;
   }
-  if (!fetch_gl2()) fatal_error("OpenGL shader functions are missing from this context");
+  if (!fetch_gl2()) {
+    *why = problem("OpenGL shader functions are missing from this context");
+    return false;
+  }
   fetch_later();
+  return true;
 }
 
 std::string shader_failure_message(int32_t turn_counts) {
@@ -68,21 +71,20 @@ std::string shader_failure_message(int32_t turn_counts) {
                      turn_counts);
 }
 
-GLuint build_program(GLenum type, const char* source, const char* what) {
+GLuint build_program(GLenum type, const char* source, const char* what, Problem* why) {
   GLuint shader = shader_api.create_shader(type);
   shader_api.shader_source(shader, 1, &source, nullptr);
   shader_api.compile_shader(shader);
   GLint compiled = 0, linked = 0;
   shader_api.get_shader_iv(shader, GL_COMPILE_STATUS, &compiled);
-  if (!compiled) fail_build(what, info_log(shader, shader_api.get_shader_iv, shader_api.get_shader_info_log));
+  if (!compiled) {
+    *why = build_failure(what, info_log(shader, shader_api.get_shader_iv, shader_api.get_shader_info_log));
+    return 0;
+  }
   GLuint program = shader_api.create_program();
   shader_api.attach_shader(program, shader);
   shader_api.link_program(program);
   shader_api.get_program_iv(program, GL_LINK_STATUS, &linked);
-  if (!linked) fail_build(what, info_log(program, shader_api.get_program_iv, shader_api.get_program_info_log));
-  return program;
-}
-
-GLuint build_shader_program(const char* source, int32_t turn_counts) {
-  return build_program(GL_FRAGMENT_SHADER, source, shader_failure_message(turn_counts).c_str());
+  if (!linked) *why = build_failure(what, info_log(program, shader_api.get_program_iv, shader_api.get_program_info_log));
+  return linked ? program : 0;
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "gfx/gl.h"
+#include "util/problem.h"
 
 // The GL entry points the program fetches by name, listed once: each line
 // gives the pointer's type, its field in ShaderApi and the GL name.
@@ -63,17 +64,16 @@ extern ShaderApi shader_api;
 // The context's version: atof of the GL_VERSION text ("2.1.2 Mesa" -> 2.1).
 float gl_version();
 float parse_gl_version(const char* text);
-// Checks for GL 2.0 and fills shader_api; ends the program below 2.0 or
-// when a GL 2.0 entry point is missing (later ones are fetched as far as they can be).
-void load_shader_api();
-// Compiles and links the fragment shader; a source that does not build is a
-// fatal error whose message gives the job's number of turn counts.
-GLuint build_shader_program(const char* source, int32_t turn_counts);
+// Checks for GL 2.0 and fills shader_api (later entry points as far as
+// they can be fetched); false, with why, below 2.0 or when a GL 2.0 entry
+// point is missing.
+bool load_shader_api(Problem* why);
 // NOTE: every number in the source is checked when the job is read, so a
 // build that fails is most likely a job too large for the GL's compiler:
 // the message says how many turn counts the job has.
 std::string shader_failure_message(int32_t turn_counts);
 // Builds a shader of the given type (GL_FRAGMENT_SHADER, GL_COMPUTE_SHADER)
-// into a program; a shader that does not build ends the program, its
-// message naming what was built and where its source is.
-GLuint build_program(GLenum type, const char* source, const char* what);
+// into a program; 0 when it does not build, with what (the message naming
+// what was built and where its source is) and the compiler's or linker's
+// log in why.
+GLuint build_program(GLenum type, const char* source, const char* what, Problem* why);

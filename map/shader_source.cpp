@@ -4,65 +4,50 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <vector>
 
+#include "map/colour_code.h"
 #include "util/text_util.h"
 
 namespace {
 
-const double kNoLimit = 1e20;
 // Turn counts up to which the colour code is one "else if" line each, and
 // the size of the blocks that the search form beyond counts branch-free.
 const int32_t kChainedTurnCounts = 64;
 const int32_t kCountBlock = 64;
 
-double span(const Range& r) { return r.high - r.low; }
-
-bool finite_limits(const Range& r) { return r.low > -kNoLimit && r.high < kNoLimit; }
-
 // tc names the point's coordinates in the square, 0 to 1 across and down:
 // the fragment's texture coordinates, or the compute shader's own.
-std::string grid_lines(const JobSettings* s, const char* tc = "gl_TexCoord[0]") {
-  int b = s->baseres;
+std::string grid_lines(const LoweredMap* m, const char* tc = "gl_TexCoord[0]") {
+  int b = m->baseres;
   long long bb = static_cast<long long>(b) * b;
   std::string t = format_text(
       "\tfloat x=floor(%s.x*%d)/%d,\n\t\ty=floor(%s.y*%d)/%d,\n"
       "\t\txp=floor((%s.x-x)*%lld)/%d,\n\t\typ=floor((%s.y-y)*%lld)/%d;\n",
       tc, b, b, tc, b, b, tc, bb, b, tc, bb, b);
-  t += format_text("\tx=%.9lg%+.9lg*(x+jx/%d); xp=%.9lg%+.9lg*(xp+jxp/%d);\n", s->xrange.low, span(s->xrange), b,
-                   s->xprange.low, span(s->xprange), b);
-  t += format_text("\ty=%.9lg%+.9lg*(y+jy/%d); yp=%.9lg%+.9lg*(yp+jyp/%d);\n", s->yrange.low, span(s->yrange), b,
-                   s->yprange.low, span(s->yprange), b);
+  t += format_text("\tx=%.9lg%+.9lg*(x+jx/%d); xp=%.9lg%+.9lg*(xp+jxp/%d);\n", m->low[0].written, m->span[0].written,
+                   b, m->low[1].written, m->span[1].written, b);
+  t += format_text("\ty=%.9lg%+.9lg*(y+jy/%d); yp=%.9lg%+.9lg*(yp+jyp/%d);\n", m->low[2].written, m->span[2].written,
+                   b, m->low[3].written, m->span[3].written, b);
   return t;
 }
 
-std::string loop_head(const JobSettings* s) {
-  int32_t last = last_iteration(s);
-  std::string t = format_text("\t%s i;\n\tfor (i=0;i<=%d", int_turn_counter(s) ? "int" : "float", last);
-  CollimatorTests c = collimator_tests(s);
-  if (c.x_low) t += format_text(" && x>=%.9lg", s->xcollimator.low);
-  if (c.x_high) t += format_text(" && x<=%.9lg", s->xcollimator.high);
-  if (c.y_low) t += format_text(" && y>=%.9lg", s->ycollimator.low);
-  if (c.y_high) t += format_text(" && y<=%.9lg", s->ycollimator.high);
+std::string loop_head(const LoweredMap* m) {
+  std::string t = format_text("\t%s i;\n\tfor (i=0;i<=%d", m->int_counter ? "int" : "float", m->turn_counts.back());
+  const char* const tests[4] = {" && x>=%.9lg", " && x<=%.9lg", " && y>=%.9lg", " && y<=%.9lg"};
+  for (int k = 0; k < 4; k++)
+    if (m->tested[k]) t += format_text(tests[k], m->limit[k].written);
   return t + ";i++)\n\t{\n";
 }
 
-// Strengths s_j = k_j / j! for j = 1 .. orders; index 0 is unused.
-CountedDoubles kick_strengths(const MapElement* e) {
-  CountedDoubles s = counted_doubles_alloc(e->orders + 1);
-  s[0] = 0;
-  for (int j = e->orders; j >= 1; j--) s[j] = kick_strength(e, j);
-  return s;
-}
-
-std::string expanded_kick(const CountedDoubles s) {
-  int n = counted_doubles_count(s);
+std::string expanded_kick(const double* s, int32_t orders) {
   std::string t;
   for (int plane = 0; plane < 2; plane++) {
     t += plane == 0 ? "\t\txp+=" : "; yp+=";
     bool any = false;
-    for (int j = 1; j < n; j++) {
-      if (s[j] == 0) continue;
-      t += format_text("%+.9lg*(", s[j]) + kick_polynomial(plane, j) + ")";
+    for (int j = 1; j <= orders; j++) {
+      if (s[j - 1] == 0) continue;
+      t += format_text("%+.9lg*(", s[j - 1]) + kick_polynomial(plane, j) + ")";
       any = true;
     }
     if (!any) t += "0";
@@ -70,33 +55,27 @@ std::string expanded_kick(const CountedDoubles s) {
   return t + ";\n";
 }
 
-std::string recurrence_kick(const CountedDoubles s) {
-  int n = counted_doubles_count(s);
-  std::string t;
-  for (int j = 1; j < n; j++) {
-    t += j == 1 ? "\t\tX=-x; Y=y;\n" : "\t\toX=X; X=x*X+y*Y; Y=x*Y-y*oX;\n";
-    if (s[j] != 0) t += format_text("\t\txp+=%+.9lg*X; yp+=%+.9lg*Y;\n", s[j], s[j]);
-  }
-  return t;
+std::string element_block(const LoweredMap* m, const LoweredOp* op) {
+  const double* c = m->written.data() + op->first;
+  if (op->kind == kLoweredDrift) return format_text("\t\tx+=%.9lg*xp; y+=%.9lg*yp;\n", c[0], c[0]);
+  return expanded_kick(c, op->count);
 }
 
-std::string element_block(const MapElement* e, bool recurrence) {
-  if (e->kind == kElementDrift) return format_text("\t\tx+=%.9lg*xp; y+=%.9lg*yp;\n", e->length, e->length);
-  CountedDoubles s = kick_strengths(e);
-  std::string t = recurrence ? recurrence_kick(s) : expanded_kick(s);
-  counted_doubles_free(s);
+std::string elements_text(const LoweredMap* m) {
+  std::string t;
+  for (const LoweredOp& op : m->ops) t += element_block(m, &op);
   return t;
 }
 
 // One "else if" line per turn count, as the colour code has always been
 // written; the chain ends with black for particles past every turn count.
-std::string colour_chain(const JobSettings* s) {
+std::string colour_chain(const LoweredMap* m) {
   std::string t;
-  for (int32_t k = 0; k < iteration_count(s); k++) {
+  for (int32_t k = 0; k < int32_t(m->turn_counts.size()); k++) {
     double rgb[3];
-    class_colour(k + 1, s->colourlevels, rgb);
+    class_colour(k + 1, m->colour_levels, rgb);
     t += format_text("\t%sif (i<=%d) gl_FragColor=vec4(%g,%g,%g,1);\n", k == 0 ? "" : "else ",
-                     iteration_at(s, k), rgb[0], rgb[1], rgb[2]);
+                     m->turn_counts[size_t(k)], rgb[0], rgb[1], rgb[2]);
   }
   return t + "\telse gl_FragColor=vec4(0,0,0,1);\n";
 }
@@ -104,32 +83,32 @@ std::string colour_chain(const JobSettings* s) {
 // Turn counts of the block [first, end) that lie below i, counted without
 // branches. The block's last one is not tested: the search only enters the
 // block when i is at or below it.
-std::string block_count(const JobSettings* s, int32_t first, int32_t end, const std::string& indent) {
+std::string block_count(const LoweredMap* m, int32_t first, int32_t end, const std::string& indent) {
   std::string t = indent + format_text("below=%d", first);
-  for (int32_t k = first; k + 1 < end; k++) t += format_text("+int(i>%d)", iteration_at(s, k));
+  for (int32_t k = first; k + 1 < end; k++) t += format_text("+int(i>%d)", m->turn_counts[size_t(k)]);
   return t + ";\n";
 }
 
 // First turn count of block b; a block index past the last block gives n.
-int32_t block_start(const JobSettings* s, int32_t b) {
-  return int32_t(std::min<int64_t>(iteration_count(s), int64_t(b) * kCountBlock));
+int32_t block_start(const LoweredMap* m, int32_t b) {
+  return int32_t(std::min<int64_t>(int32_t(m->turn_counts.size()), int64_t(b) * kCountBlock));
 }
 
 // Binary search for the first block whose last turn count is at or above i,
 // over blocks lo .. hi; the index one past the last block means past them all.
-void search_blocks(const JobSettings* s, int32_t lo, int32_t hi, int depth, std::string* t) {
+void search_blocks(const LoweredMap* m, int32_t lo, int32_t hi, int depth, std::string* t) {
   std::string indent(size_t(depth), '\t');
-  int32_t n = iteration_count(s);
+  int32_t n = int32_t(m->turn_counts.size());
   if (lo == hi) {
-    if (block_start(s, lo) == n) *t += indent + format_text("below=%d;\n", n);
-    else *t += block_count(s, block_start(s, lo), block_start(s, lo + 1), indent);
+    if (block_start(m, lo) == n) *t += indent + format_text("below=%d;\n", n);
+    else *t += block_count(m, block_start(m, lo), block_start(m, lo + 1), indent);
     return;
   }
   int32_t mid = lo + (hi - lo) / 2;
-  *t += indent + format_text("if (i<=%d) {\n", iteration_at(s, block_start(s, mid + 1) - 1));
-  search_blocks(s, lo, mid, depth + 1, t);
+  *t += indent + format_text("if (i<=%d) {\n", m->turn_counts[size_t(block_start(m, mid + 1) - 1)]);
+  search_blocks(m, lo, mid, depth + 1, t);
   *t += indent + "} else {\n";
-  search_blocks(s, mid + 1, hi, depth + 1, t);
+  search_blocks(m, mid + 1, hi, depth + 1, t);
   *t += indent + "}\n";
 }
 
@@ -141,18 +120,18 @@ void search_blocks(const JobSettings* s, int32_t lo, int32_t hi, int depth, std:
 // log2(n / 64) + 64 comparisons per pixel. The colour is then made from the
 // code c = that number + 1 (0, black, past them all) written in base L,
 // most significant digit in red, exactly as the chain's literals are.
-std::string colour_search(const JobSettings* s) {
-  int32_t n = iteration_count(s), blocks = (n + kCountBlock - 1) / kCountBlock, l = s->colourlevels;
+std::string colour_search(const LoweredMap* m) {
+  int32_t n = int32_t(m->turn_counts.size()), blocks = (n + kCountBlock - 1) / kCountBlock, l = m->colour_levels;
   std::string t = "\tint below;\n";
-  search_blocks(s, 0, blocks, 1, &t);
+  search_blocks(m, 0, blocks, 1, &t);
   t += format_text("\tint code=below<%d ? below+1 : 0;\n", n);
   t += format_text("\tgl_FragColor=vec4(float(code/%d),float(code/%d-code/%d*%d),float(code-code/%d*%d),%d)/%d.0;\n",
                    l * l, l, l * l, l, l, l, l - 1, l - 1);
   return t;
 }
 
-std::string colour_code(const JobSettings* s) {
-  return iteration_count(s) <= kChainedTurnCounts ? colour_chain(s) : colour_search(s);
+std::string colour_code(const LoweredMap* m) {
+  return int32_t(m->turn_counts.size()) <= kChainedTurnCounts ? colour_chain(m) : colour_search(m);
 }
 
 // Binomial coefficients of high orders pass 2^63; they are then written in
@@ -164,30 +143,7 @@ std::string coefficient_text(double m) {
 
 }  // namespace
 
-double factorial(int n) { return n <= 1 ? 1.0 : n * factorial(n - 1); }
-
-double kick_strength(const MapElement* e, int32_t order) {
-  return order >= 1 && order <= e->orders ? e->strengths[order - 1] / factorial(order) : 0;
-}
-
 double binomial(int n, int k) { return factorial(n) / (factorial(k) * factorial(n - k)); }
-
-CollimatorTests collimator_tests(const JobSettings* s) {
-  bool x_finite = finite_limits(s->xcollimator), y_finite = finite_limits(s->ycollimator);
-  CollimatorTests c;
-  c.x_low = !(s->xcollimator.low <= -kNoLimit && y_finite);
-  c.x_high = !(s->xcollimator.high >= kNoLimit && y_finite);
-  c.y_low = !(s->ycollimator.low <= -kNoLimit && x_finite);
-  c.y_high = !(s->ycollimator.high >= kNoLimit && x_finite);
-  return c;
-}
-
-void class_colour(int code, int levels, double rgb[3]) {
-  double top = levels - 1;
-  rgb[0] = (code / levels / levels) / top;
-  rgb[1] = ((code / levels) % levels) / top;
-  rgb[2] = (code % levels) / top;
-}
 
 std::string kick_polynomial(int plane, int order) {
   std::string t;
@@ -206,32 +162,15 @@ std::string kick_polynomial(int plane, int order) {
 // NOTE: the text is built in one growing std::string and copied out once:
 // appending each piece to an exact-length C string copies the whole text
 // per piece, which made 10^5-element maps take minutes.
-char* generate_shader(const JobSettings* s, bool recurrence) {
+char* generate_shader(const LoweredMap* m) {
   // GLSL 1.20 allows the implicit int-to-float conversions of the lines
   // below (gl_TexCoord[0].x*4, i=0); strict 1.10 compilers reject them.
   std::string text = "#version 120\n";
   text += "uniform float jx,jxp,jy,jyp;\nvoid main()\n{\n";
-  text += grid_lines(s);
-  if (recurrence) text += "\tfloat X,Y,oX;\n";
-  text += loop_head(s);
-  for (int32_t k = 0; k < element_count(s); k++) text += element_block(element_at(s, k), recurrence);
-  text += "\t}\n";
-  text += colour_code(s);
-  text += "}";
+  text += grid_lines(m) + loop_head(m) + elements_text(m) + "\t}\n" + colour_code(m) + "}";
   char* copy = nullptr;
   string_set(&copy, text.c_str());
   return copy;
-}
-
-bool int_turn_counter(const JobSettings* s) { return last_iteration(s) > 15000000; }
-
-std::vector<int32_t> level_limits(const JobSettings* s) {
-  std::vector<int32_t> limits(size_t(iteration_count(s)));
-  for (size_t t = 0; t < limits.size(); t++) {
-    int32_t turns = iteration_at(s, int32_t(t));
-    limits[t] = t > 0 && limits[t - 1] > turns ? limits[t - 1] : turns;
-  }
-  return limits;
 }
 
 namespace {
@@ -275,18 +214,17 @@ std::string level_count(const std::vector<int32_t>& limits, int32_t from, int32_
 // The level is that of the first turn count t with i <= iterations[t]; the
 // first t with i at or below the running maximum is the same one, and the
 // running maxima ascend, so they can be searched.
-std::string level_search(const JobSettings* s) {
-  std::vector<int32_t> limits = level_limits(s);
-  int32_t n = int32_t(limits.size());
-  std::string t = "\tuint low;\n" + level_count(limits, 0, n, "\t");
+std::string level_search(const LoweredMap* m) {
+  int32_t n = int32_t(m->level_limits.size());
+  std::string t = "\tuint low;\n" + level_count(m->level_limits, 0, n, "\t");
   return t + format_text("\tuint level=low<%du ? low+1u : 0u;\n", n);
 }
 
 // Counts the level and, when asked, the turns (32-bit words with a carry
 // into the next), and stores the class colour when the picture is asked for.
-std::string compute_tail(const JobSettings* s, bool count_turns) {
-  int32_t n = iteration_count(s), l = s->colourlevels;
-  std::string t = level_search(s) + "\tatomicAdd(counts[level],1u);\n";
+std::string compute_tail(const LoweredMap* m, bool count_turns) {
+  int32_t n = int32_t(m->turn_counts.size()), l = m->colour_levels;
+  std::string t = level_search(m) + "\tatomicAdd(counts[level],1u);\n";
   if (count_turns) {
     t += format_text("\tuint turns=uint(i), before=atomicAdd(counts[%d],turns);\n", n + 1);
     t += format_text("\tif (before+turns<before) atomicAdd(counts[%d],1u);\n", n + 2);
@@ -298,10 +236,9 @@ std::string compute_tail(const JobSettings* s, bool count_turns) {
 
 }  // namespace
 
-char* generate_compute_shader(const JobSettings* s, bool count_turns) {
-  std::string t = compute_head(s->baseres * s->baseres) + grid_lines(s, "tc") + loop_head(s);
-  for (int32_t k = 0; k < element_count(s); k++) t += element_block(element_at(s, k), false);
-  t += "\t}\n" + compute_tail(s, count_turns);
+char* generate_compute_shader(const LoweredMap* m, bool count_turns) {
+  std::string t = compute_head(m->side) + grid_lines(m, "tc") + loop_head(m) + elements_text(m);
+  t += "\t}\n" + compute_tail(m, count_turns);
   char* text = nullptr;
   string_set(&text, t.c_str());
   return text;

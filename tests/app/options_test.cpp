@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/engine.h"
+#include "app/merge_command.h"
+#include "app/run_record.h"
+#include "engines/engine.h"
 
 namespace {
 
@@ -42,4 +44,30 @@ TEST(Options, AutoChoosesByRendererAndVersion) {
   EXPECT_EQ(choose_engine(kEngineAuto, true, "NVIDIA H100 PCIe/PCIe/SSE2", 4.6f), kEngineCompute);
   EXPECT_EQ(choose_engine(kEngineAuto, true, "Intel(R) HD Graphics 3000", 3.1f), kEngineFragment);
   EXPECT_EQ(choose_engine(kEngineFragment, true, "llvmpipe", 4.5f), kEngineFragment);
+}
+
+TEST(Options, ShardResumeAndTheirResumeCommand) {
+  const char* argv[] = {"veldspan", "--shard", "3/4", "--resume", "--max-seconds", "60", "--headless",
+                        "--engine", "cpu", "my job"};
+  RunOptions o = default_options();
+  std::string error;
+  ASSERT_TRUE(parse_options(10, argv, &o, &error)) << error;
+  EXPECT_EQ(o.shard, 3);
+  EXPECT_EQ(o.shards, 4);
+  EXPECT_TRUE(o.resume);
+  EXPECT_EQ(resume_command_text(&o), "veldspan --resume --headless --engine cpu --shard 3/4 --max-seconds 60 'my job'");
+  for (const char* bad : {"4/4", "1/0", "1", "/4", "-1/4", "1/4x"}) {
+    const char* line[] = {"veldspan", "--shard", bad};
+    RunOptions other = default_options();
+    EXPECT_FALSE(parse_options(3, line, &other, &error)) << bad;
+  }
+  MergeOptions m;
+  const char* merge[] = {"merge", "--samples", "256", "--job", "j", "a.rec", "b.rec"};
+  ASSERT_TRUE(parse_merge_options(7, merge, &m, &error)) << error;
+  EXPECT_EQ(m.samples, 256);
+  EXPECT_EQ(m.job_dir, "j");
+  EXPECT_EQ(m.records, (std::vector<std::string>{"a.rec", "b.rec"}));
+  const char* none[] = {"merge", "--samples", "0", "a.rec"};
+  EXPECT_FALSE(parse_merge_options(4, none, &m, &error));
+  EXPECT_FALSE(parse_merge_options(1, none, &m, &error)) << "no record";
 }

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include "app/statistics.h"
 #include "map/job_file.h"
 #include "test_dir.h"
 
@@ -17,14 +16,7 @@ PassRecord pass(double track, double present, double processor, int64_t turns, d
 
 }  // namespace
 
-TEST(BenchReport, RawLevelsUndoTheSurvivalCounts) {
-  const std::vector<std::vector<int32_t>> cases = {{7, 9}, {1, 13, 1, 1}, {0, 5, 0, 3, 8}, {4, 0, 0, 0}};
-  for (const std::vector<int32_t>& raw : cases) {
-    std::vector<int32_t> h = raw;
-    int32_t n = int32_t(raw.size()) - 1;
-    survival_counts(h.data(), n);
-    EXPECT_EQ(raw_levels(h.data(), n), std::vector<int64_t>(raw.begin(), raw.end()));
-  }
+TEST(BenchReport, LevelDifferenceIsTheLargestShareOfTheSquare) {
   EXPECT_DOUBLE_EQ(largest_level_difference({10, 5, 1}, {9, 7, 1}, 16), 2.0 / 16);
   EXPECT_EQ(largest_level_difference({10, 6}, {10, 6, 0}, 16), 1.0) << "a mismatch in levels is all wrong";
 }
@@ -49,7 +41,9 @@ TEST(BenchReport, PeakShareCountsTheFlopsOfTheMap) {
   // zero strengths add nothing, as the tracker leaves them out.
   write_file("input.txt", "D 0.5\nK 1.2 0.2\nD 0.5\nK -1.2 0 0.5 0 0\n");
   JobSettings ring = read_job_file("input.txt");
-  CpuMap map = cpu_map(&ring);
+  LoweredMap lowered = lower_map(&ring);
+  CpuMap map;
+  cpu_map(&lowered, &map);
   EXPECT_EQ(map_flops(&map), 46);
   EXPECT_DOUBLE_EQ(peak_share(1e9, 46, 1e11), 0.46);
   EXPECT_EQ(peak_share(1e9, 46, 0), 0) << "no peak measured";

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <set>
 
-#include "app/statistics.h"
+#include "results/sums.h"
 #include "process.h"
 #include "results.h"
 #include "test_dir.h"

@@ -4,9 +4,8 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "app/reference_tracker.h"
-#include "app/schedule.h"
-#include "app/statistics.h"
+#include "reference/reference_tracker.h"
+#include "results/sums.h"
 
 std::vector<std::string> split(const std::string& text, char at) {
   std::vector<std::string> parts;
@@ -36,9 +35,8 @@ std::vector<double> mean_column(const Block& b) {
 std::vector<double> reference_rows(const JobSettings* s, int samples) {
   std::vector<double> sum(size_t(iteration_count(s)) + 1, 0.0);
   for (int k = 1; k <= samples; k++) {
-    uint32_t i[4];
-    jitter_indices(k, &i[0], &i[1], &i[2], &i[3]);
-    double jitter[4] = {jitter_fraction(i[0]), jitter_fraction(i[1]), jitter_fraction(i[2]), jitter_fraction(i[3])};
+    double jitter[4];
+    reference_sample_jitter(k, jitter);
     std::vector<int64_t> rows = row_counts(level_counts(reference_levels(s, jitter), iteration_count(s)));
     for (size_t r = 0; r < rows.size(); r++) sum[r] += double(rows[r]) / samples;
   }

@@ -12,11 +12,11 @@
 #include <sstream>
 #include <thread>
 
-#include "app/random_passes.h"
-#include "app/reference_tracker.h"
-#include "app/schedule.h"
-#include "app/statistics.h"
 #include "map/shader_source.h"
+#include "reference/reference_tracker.h"
+#include "results/schedule.h"
+#include "results/intervals.h"
+#include "results/sums.h"
 #include "process.h"
 #include "results.h"
 #include "test_dir.h"
@@ -109,7 +109,8 @@ TEST(EndToEnd, WorkedExampleWritesTwoBlocksThatAgreeWithTheReference) {
   write_file("input.txt", std::string(kWorkedJob) + "maxsamples 16\n");
   ASSERT_EQ(run_program(), 0) << read_file("program.log");
   JobSettings s = read_job_file("input.txt");
-  char* source = generate_shader(&s, false);
+  LoweredMap lowered = lower_map(&s);
+  char* source = generate_shader(&lowered);
   EXPECT_EQ(read_file("shadercode.txt"), source);
   std::string csv = read_file("output.csv");
   EXPECT_TRUE(std::regex_match(split(csv, '\n').at(0), kStartLine)) << csv;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "map/colour_code.h"
 #include "test_dir.h"
 #include "util/text_util.h"
 
@@ -87,17 +88,35 @@ TEST(JobFile, LineEndsOfEveryKindReadTheSameLines) {
   EXPECT_EQ(iterations_of(nul), std::vector<int>{7});
 }
 
-TEST(JobFile, ReadTextLineSplitsAtEveryEnd) {
-  TestDir dir;
-  write_file("lines", std::string("a\r\nb\rc\n\rd\0e", 11));
-  FILE* f = std::fopen("lines", "rb");
+TEST(JobFile, TextLinesSplitAtEveryEnd) {
+  std::string bytes("a\r\nb\rc\n\rd\0e", 11), line;
   std::vector<std::string> lines;
-  while (char* line = read_text_line(f)) {
-    lines.push_back(line);
-    std::free(line);
-  }
-  std::fclose(f);
+  for (size_t at = 0; next_text_line(bytes, &at, &line);) lines.push_back(line);
   EXPECT_EQ(lines, (std::vector<std::string>{"a", "b", "c", "", "d", "e"}));
+  lines.clear();
+  for (size_t at = 0; next_text_line("x\n\ny\r\n", &at, &line);) lines.push_back(line);
+  EXPECT_EQ(lines, (std::vector<std::string>{"x", "", "y"}));
+}
+
+// The job is read once: its bytes, the hash of exactly those bytes, and
+// the settings they describe.
+TEST(JobFile, SourceIsReadOnceAndHashedAsRead) {
+  TestDir dir;
+  write_file("input.txt", "baseres 8\r\nD 1\n");
+  JobSource source;
+  ASSERT_TRUE(read_job_source("input.txt", &source));
+  EXPECT_EQ(source.bytes, "baseres 8\r\nD 1\n");
+  EXPECT_EQ(source.hash, job_hash(source.bytes));
+  EXPECT_NE(source.hash, job_hash("baseres 8\nD 1\n"));
+  EXPECT_EQ(job_hash(""), 14695981039346656037ull);  // FNV-1a of nothing: a missing file's
+  EXPECT_EQ(parse_job(&source).baseres, 8);
+  JobSource missing;
+  EXPECT_TRUE(read_job_source("nothing.txt", &missing));
+  EXPECT_EQ(missing.bytes, "");
+  mkdir("dir.txt", 0755);
+  JobSource directory;
+  EXPECT_FALSE(read_job_source("dir.txt", &directory));
+  EXPECT_NE(std::string(parse_job(&directory).problem).find("dir.txt cannot be read"), std::string::npos);
 }
 
 TEST(JobFile, CommentsKeyCaseAndUnknownKeys) {
@@ -132,7 +151,7 @@ TEST(JobFile, MissingValuesReadAsZero) {
 
 TEST(JobFile, WordsSplitOnlyAtAsciiWhiteSpace) {
   WordList* w = split_words("\t K\v1e-3\f\xb0x\xff  ");
-  ASSERT_EQ(word_count(w), 3);
+  ASSERT_EQ(w->count, 3);
   EXPECT_STREQ(w->words[0], "K");
   EXPECT_STREQ(w->words[1], "1e-3");
   EXPECT_STREQ(w->words[2], "\xb0x\xff");

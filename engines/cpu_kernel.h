@@ -1,0 +1,75 @@
+// The CPU tracker's inner loop, built once for each instruction set it can
+// run on (AVX-512, AVX2, the x86-64 baseline; plain vector code elsewhere)
+// from the same source, cpu_kernel_body.h. The tracker picks one at run
+// time; every build computes the same single-precision operations in the
+// same order, so all of them give the same levels on every machine.
+//
+// NOTE: only plain structures and builtins here and in the body: each
+// kernel's translation unit is compiled for its own instruction set, and an
+// inline function or template shared with other units (a library one too)
+// could be linked in place of the baseline copy and fault on a processor
+// without that instruction set.
+#pragma once
+#include <cstdint>
+
+struct LoweredMap;
+
+// One map element: a drift (top 0) of the given length, or a thin kick of
+// orders 1 .. top with strengths k_j / j! at strengths[0 .. top - 1].
+struct KernelOp {
+  int32_t top;
+  float length;
+  const float* strengths;
+};
+
+// The job as the kernels track it.
+struct KernelMap {
+  int32_t baseres;
+  // The grid point of column (or row) c of the square, as the shader finds
+  // it from the texture coordinate at the pixel's centre: the coarse index
+  // (x or y) and the fine one (xp or yp), as fractions of the ranges;
+  // baseres^2 of each.
+  const float* coarse;
+  const float* fine;
+  int32_t turn_limit;     // turns a particle makes at most: the last turn count + 1
+  float low[4], span[4];  // x, xp, y, yp ranges
+  // x low, x high, y low, y high. A limit that is not tested is an infinite
+  // one when the same coordinate has a tested limit (which catches NaN);
+  // test_x or test_y is 0 when neither limit of that coordinate is tested.
+  float limit[4];
+  int32_t test_x, test_y;
+  const KernelOp* ops;
+  int32_t op_count;
+  const LoweredMap* lowered;  // the map the kernel's form was made from
+};
+
+// The level of a particle that made the given number of turns, as the
+// lowered map gives it (built once, for every kernel: a particle's level is
+// asked for only when it leaves its lane).
+int32_t kernel_level(const KernelMap* map, int32_t turns);
+
+// Particles a thread claims at a time.
+const int kKernelClaim = 1024;
+
+// One sample, shared by the threads that track it: each claims particles
+// in chunks from next until none are left.
+struct KernelSample {
+  const KernelMap* map;
+  float jitter[4];
+  int64_t particles;
+  int64_t next;           // the next particle not yet claimed; changed atomically
+  int32_t* pixel_levels;  // the level of every particle, when asked for; else null
+};
+
+// What one thread's share of a sample gave. NOTE: each thread's counts
+// are written for every particle; they must not share a cache line with
+// another thread's.
+struct KernelTally {
+  int64_t* counts;  // particles per level, threshold_count + 1 of them
+  int64_t turns;    // turns made, summed over the particles (added at the end)
+};
+
+// Each tracks particles of the sample until none are left to claim.
+void cpu_kernel_avx512(KernelSample* sample, KernelTally* tally);
+void cpu_kernel_avx2(KernelSample* sample, KernelTally* tally);
+void cpu_kernel_baseline(KernelSample* sample, KernelTally* tally);

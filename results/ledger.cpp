@@ -1,0 +1,60 @@
+#include "results/ledger.h"
+
+#include <algorithm>
+
+#include "results/schedule.h"
+
+namespace {
+
+int32_t turn_counts(const Ledger* l) { return iteration_count(l->job); }
+
+void record_pass(Ledger* l, const Pass* p, LedgerDue* due) {
+  if (!l->record || !l->record->file) return;
+  std::string line = record_pass_text(p->kind, p->number, p->levels.data(), int32_t(p->levels.size()));
+  due->record_lost = !append_record_line(l->record, line);
+}
+
+// NOTE: the pass owed is kept rather than worked out from the sample
+// count: a shard takes only some samples, and a resumed run reads its
+// passes back, so what is owed follows the samples this process counted.
+void take_sample(Ledger* l, const Pass* p, LedgerDue* due) {
+  add_pass_counts(&l->samples, p->levels.data(), turn_counts(l));
+  if (l->every > 0 && p->number % l->every == 0) l->owed = p->number / l->every;
+  if (l->shards || !checkpoint_due(ledger_samples(l), l->next_checkpoint)) return;
+  due->block = l->next_checkpoint++;
+  l->aperture_due = l->every > 0;
+}
+
+void take_random(Ledger* l, const Pass* p) {
+  add_pass_counts(&l->randoms, p->levels.data(), turn_counts(l));
+  l->last_random = std::max(l->last_random, p->number);
+  if (p->number == l->owed) l->owed = 0;
+}
+
+}  // namespace
+
+Ledger start_ledger(const JobSettings* job, int32_t shard, int32_t shards) {
+  int32_t n = iteration_count(job);
+  return Ledger{job, shard, shards, empty_sums(n), empty_sums(n), 1, std::max(job->randompasses, 0), job->seed,
+                0, 0, false, nullptr};
+}
+
+LedgerDue ledger_take(Ledger* l, const Pass* p) {
+  LedgerDue due{0, false, false};
+  record_pass(l, p, &due);
+  if (p->kind == 's') take_sample(l, p, &due);
+  else take_random(l, p);
+  if (l->aperture_due && !l->owed) {
+    l->aperture_due = false;
+    due.aperture = true;
+  }
+  return due;
+}
+
+int32_t ledger_samples(const Ledger* l) { return int32_t(l->samples.passes); }
+
+bool random_pass_owed(const Ledger* l) { return l->owed > 0; }
+
+int64_t next_sample_number(const Ledger* l) {
+  return shard_sample_number(l->shard, l->shards, l->samples.passes + 1);
+}

@@ -1,0 +1,153 @@
+// The engines through the engine interface, on a GL context without a
+// window (Mesa's EGL; skipped where none can be made): their counts against
+// the independent reference tracker, the turns the compute engine counts
+// on the GPU against the CPU tracker's, and a golden hash of every pixel's
+// level, so that a change of any particle's class shows.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "engines/cpu_tracker.h"
+#include "engines/engine.h"
+#include "gfx/frame.h"
+#include "gfx/gl.h"
+#include "map/shader_program.h"
+#include "map/shader_source.h"
+#include "reference/coverage.h"
+#include "reference/reference_tracker.h"
+#include "results/schedule.h"
+#include "test_dir.h"
+
+namespace {
+
+const char* const kJobs[] = {
+    "baseres 4\niterations 10 100\nxcollimator -0.5 0.5\nycollimator -0.5 0.5\nD 1\nK 0.5 0 -2\n",
+    "baseres 16\niterations 10 100 1000\nxrange -0.5 0.5\nxprange -0.5 0.5\nyrange -0.5 0.5\nyprange -0.5 0.5\n"
+    "xcollimator -1 1\nycollimator -1 1\nD 0.5\nK 1.2 0.2\nD 0.5\nK -1.2 0 0.5\n",
+    "baseres 9\niterations 50 5 500\nxcollimator -0.6 0.6\nD 1\nK 0.5 0 -2\n",
+};
+
+bool have_gl(std::string* why) {
+  static int state = 0;  // 1 made, -1 none
+  static std::string reason;
+  if (state == 0) {
+    Problem problem;
+    state = open_headless(-1, &reason) && load_shader_api(&problem) ? 1 : -1;
+  }
+  *why = reason;
+  return state > 0;
+}
+
+// The engine prepared for the job's lowered map, without a window.
+Engine prepared(EngineKind kind, const LoweredMap* map) {
+  char* source = generate_shader(map);
+  EngineSetup setup{false, source, true};
+  Engine e{};
+  Problem why;
+  EXPECT_TRUE(prepare_engine(&e, kind, map, &setup, "test", &why)) << why.message << why.detail;
+  return e;
+}
+
+// Draws the engine's picture of its last pictured sample into a
+// framebuffer of the square's size (the fragment engine drew its square
+// into its own already) and reads every pixel's level, top row first.
+std::vector<int> picture_levels(Engine* e, const LoweredMap* m) {
+  int side = m->side;
+  if (e->identity.kind != kEngineFragment) {
+    GLuint framebuffer = 0, colour = 0;
+    shader_api.gen_renderbuffers(1, &colour);
+    shader_api.bind_renderbuffer(GL_RENDERBUFFER, colour);
+    shader_api.renderbuffer_storage(GL_RENDERBUFFER, GL_RGBA8, side, side);
+    shader_api.gen_framebuffers(1, &framebuffer);
+    shader_api.bind_framebuffer(GL_FRAMEBUFFER, framebuffer);
+    shader_api.framebuffer_renderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colour);
+    set_pixel_projection(side, side);
+    glLoadIdentity();
+    engine_draw_picture(e);
+  }
+  std::vector<unsigned char> rgb(size_t(side) * side * 3);
+  read_window_pixels(0, 0, side, side, GL_RGB, rgb.data());
+  std::vector<int> levels(size_t(side) * side);
+  for (int row = 0; row < side; row++)
+    for (int column = 0; column < side; column++) {
+      const unsigned char* p = &rgb[(size_t(side - 1 - row) * side + column) * 3];
+      levels[size_t(row) * side + column] = decode_level(p[0], p[1], p[2], m->colour_levels);
+    }
+  return levels;
+}
+
+uint64_t levels_hash(const std::vector<int>& levels) {
+  uint64_t hash = 14695981039346656037ull;
+  for (int level : levels) hash = (hash ^ uint64_t(level)) * 1099511628211ull;
+  return hash;
+}
+
+}  // namespace
+
+// Counts equal the reference's apart from particles on a loss boundary (at
+// most one in 10,000, and one in the smallest squares); the turns made
+// equal the CPU tracker's to the same share of a particle's turns.
+TEST(EngineTest, GlEnginesAgreeWithTheReferenceAndTurnsWithTheCpuTracker) {
+  std::string why;
+  if (!have_gl(&why)) GTEST_SKIP() << "no GL context without a window: " << why;
+  TestDir dir;
+  for (EngineKind kind : {kEngineCompute, kEngineFragment})
+    for (const char* job : kJobs) {
+      TrackedJob* t = tracked_job(job);
+      int32_t n = iteration_count(&t->job);
+      Engine engine = prepared(kind, &t->lowered);
+      double allowed = std::max(1.0, double(t->lowered.side) * t->lowered.side / 10000);
+      for (int32_t sample : {1, 6}) {
+        double jitter[4];
+        sample_jitter(sample, jitter);
+        std::vector<int32_t> levels(size_t(n) + 1, -1);
+        SampleResult r = engine_sample(&engine, jitter, false, levels.data());
+        ASSERT_EQ(r.refused, nullptr) << job;
+        std::vector<int64_t> reference = level_counts(reference_levels(&t->job, jitter), n);
+        double differ = 0;
+        for (int32_t k = 0; k <= n; k++) differ += std::fabs(double(levels[size_t(k)] - reference[size_t(k)]));
+        EXPECT_LE(differ, 2 * allowed) << engine_name(kind) << " " << job << "sample " << sample;
+        if (kind != kEngineCompute) continue;
+        double cpu = double(cpu_track_sample(&t->map, jitter).particle_turns);
+        EXPECT_GT(r.particle_turns, 0) << job;
+        EXPECT_LE(std::fabs(double(r.particle_turns) - cpu), allowed * (last_iteration(&t->job) + 1)) << job;
+      }
+      release_engine(&engine);
+      delete t;
+    }
+}
+
+// Every pixel's level of a sample of two fixed jobs, as a hash, per engine.
+// The CPU engine's is the same on every processor; the GL engines' are
+// those of Mesa's llvmpipe (checked only there: another GL may put a
+// particle on a loss boundary a turn earlier or later).
+TEST(EngineTest, GoldenLevelsOfEveryPixel) {
+  std::string why;
+  if (!have_gl(&why)) GTEST_SKIP() << "no GL context without a window: " << why;
+  const char* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+  bool llvmpipe = software_renderer(renderer) && std::string(renderer).find("llvmpipe") != std::string::npos;
+  // cpu, fragment, compute; the ring and the job with x collimators only.
+  const uint64_t golden[3][2] = {{0xcd4a4ea30595cdc1ull, 0x40d3c135cd59ce8cull},
+                                 {0x1d66f55e57027315ull, 0x40d3c135cd59ce8cull},
+                                 {0x1d66f55e57027315ull, 0x40d3c135cd59ce8cull}};
+  const EngineKind kinds[3] = {kEngineCpu, kEngineFragment, kEngineCompute};
+  TestDir dir;
+  for (int k = 0; k < 3; k++)
+    for (int j = 0; j < 2; j++) {
+      TrackedJob* t = tracked_job(kJobs[j + 1]);
+      Engine engine = prepared(kinds[k], &t->lowered);
+      double jitter[4];
+      sample_jitter(7, jitter);
+      std::vector<int32_t> counts(t->lowered.turn_counts.size() + 1);
+      engine_sample(&engine, jitter, true, counts.data());
+      uint64_t hash = levels_hash(picture_levels(&engine, &t->lowered));
+      std::printf("%s job %d: 0x%016llx\n", engine_name(kinds[k]), j + 1, static_cast<unsigned long long>(hash));
+      if (kinds[k] == kEngineCpu || llvmpipe) {
+        EXPECT_EQ(hash, golden[k][j]) << engine_name(kinds[k]) << " job " << j;
+      }
+      release_engine(&engine);
+      delete t;
+    }
+}

@@ -1,0 +1,239 @@
+// Random passes: their jitter, the exact volume they are judged against,
+// the coverage of their intervals, and aperture.csv.
+#include "results/intervals.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "reference/coverage.h"
+#include "reference/exact_volume.h"
+#include "results/reports.h"
+#include "results/schedule.h"
+#include "test_dir.h"
+
+namespace {
+
+// Per plane (0 x, 1 y), the share of an n x n grid of cell midpoints over
+// the plane's box that stays inside the collimator before each of turns
+// 0 .. last, tracked element by element as the program's loop does.
+double grid_share(const JobSettings* s, int plane, int last, int n) {
+  const Range& q = plane ? s->yrange : s->xrange;
+  const Range& p = plane ? s->yprange : s->xprange;
+  const Range& c = plane ? s->ycollimator : s->xcollimator;
+  int64_t inside = 0;
+  for (int a = 0; a < n; a++)
+    for (int b = 0; b < n; b++) {
+      double x = q.low + (q.high - q.low) * (a + 0.5) / n, xp = p.low + (p.high - p.low) * (b + 0.5) / n;
+      int turns = 0;
+      for (; turns <= last && x >= c.low && x <= c.high; turns++)
+        for (int32_t k = 0; k < element_count(s); k++) {
+          const MapElement* e = element_at(s, k);
+          if (e->kind == kElementDrift) x += e->length * xp;
+          else xp += (plane ? 1 : -1) * e->strengths[0] * x;
+        }
+      inside += turns > last;
+    }
+  return double(inside) / (double(n) * n);
+}
+
+struct CoverageCount {
+  std::vector<int> covered;
+  int seeds;
+};
+
+// How often the 95% interval of 32 random passes covers each row's exact
+// volume, over seeds 1 .. seeds.
+CoverageCount random_pass_coverage(const char* job, int seeds) {
+  TrackedJob* t = tracked_job(job);
+  std::vector<double> exact = exact_row_volumes(&t->job);
+  CoverageCount count{std::vector<int>(exact.size(), 0), seeds};
+  for (int seed = 1; seed <= seeds; seed++) {
+    CountSums sums = empty_sums(iteration_count(&t->job));
+    add_random_passes_from(t, uint64_t(seed), &sums, 1, 32);
+    for (size_t row = 0; row < exact.size(); row++) {
+      RandomInterval v = random_interval(&t->job, &sums, int32_t(row));
+      count.covered[row] += covers(v.low, v.high, exact[row]);
+    }
+  }
+  delete t;
+  return count;
+}
+
+// The job with iterations 10 and 100 on a 16-pixel square of unit particle
+// volume: its seed 7, a random pass after every 4 samples.
+const JobSettings* small_job() {
+  static JobSettings s = job_from_text("baseres 2\niterations 10 100\nseed 7\n");
+  return &s;
+}
+
+// A ledger of the small job with the given random passes and two samples
+// counted.
+Ledger counted_ledger(int passes) {
+  Ledger l = start_ledger(small_job(), 0, 0);
+  for (int j = 1; j <= passes; j++) {
+    Pass pass{'r', j, {2 + 2 * j, 16 - 4 - 2 * j, 2}};  // levels 0, 1, 2: rows 16, 4 + 2j, 2 + 2j
+    ledger_take(&l, &pass);
+  }
+  l.samples.passes = 2;
+  l.next_checkpoint = 3;
+  l.samples.sum = {32, 14, 10};  // schedule means 16, 7 and 5
+  return l;
+}
+
+}  // namespace
+
+// The calculator the coverage is judged by, against a plain count of a
+// fine grid tracked turn by turn.
+TEST(ExactVolume, AgreesWithAFineGridCountOfEachPlane) {
+  for (const char* job : {kFodoJob, kGridFacesJob}) {
+    JobSettings s = job_from_text(job);
+    double mx[4], my[4];
+    ASSERT_TRUE(plane_matrices(&s, mx, my));
+    for (int32_t k = 0; k < iteration_count(&s); k++) {
+      int last = iteration_at(&s, k);
+      double x = surviving_area(s.xrange, s.xprange, s.xcollimator, mx, last) / 4;
+      double y = surviving_area(s.yrange, s.yprange, s.ycollimator, my, last) / 4;
+      EXPECT_NEAR(x, grid_share(&s, 0, last, 600), 2e-3) << job << " turns " << last;
+      EXPECT_NEAR(y, grid_share(&s, 1, last, 600), 2e-3) << job << " turns " << last;
+    }
+  }
+  JobSettings sextupole = job_from_text("D 1\nK 0.5 0.1\n");
+  EXPECT_TRUE(exact_row_volumes(&sextupole).empty());
+}
+
+// NOTE: the passes' jitter is part of what a sample record means: a resumed
+// run or a shard recomputes pass j from the seed alone, so the numbers
+// must not change between versions.
+TEST(RandomPasses, JitterDependsOnSeedAndIndexOnlyAndIsExactInSinglePrecision) {
+  double first[4], again[4], other_seed[4];
+  random_pass_jitter(kDefaultSeed, 1, first);
+  random_pass_jitter(kDefaultSeed, 1, again);
+  random_pass_jitter(kDefaultSeed + 1, 1, other_seed);
+  const double pinned[4] = {0.81393659114837646, 0.026576578617095947, 0.12370395660400391, 0.61816275119781494};
+  for (int k = 0; k < 4; k++) {
+    EXPECT_EQ(first[k], again[k]);
+    EXPECT_NE(first[k], other_seed[k]);
+    EXPECT_DOUBLE_EQ(first[k], pinned[k]) << k;
+  }
+  double sum[4] = {}, sq[4] = {};
+  const int passes = 4000;
+  for (int j = 1; j <= passes; j++) {
+    double u[4];
+    random_pass_jitter(123, j, u);
+    for (int k = 0; k < 4; k++) {
+      EXPECT_TRUE(u[k] >= 0 && u[k] < 1 && double(float(u[k])) == u[k]) << u[k];
+      sum[k] += u[k];
+      sq[k] += u[k] * u[k];
+    }
+  }
+  for (int k = 0; k < 4; k++) {  // a uniform's mean 1/2 and variance 1/12
+    double mean = sum[k] / passes;
+    EXPECT_NEAR(mean, 0.5, 0.02);
+    EXPECT_NEAR(sq[k] / passes - mean * mean, 1.0 / 12, 0.005);
+  }
+}
+
+TEST(RandomPasses, IntervalsOf32PassesCoverTheExactVolume) {
+  for (const char* job : {kFodoJob, kGridFacesJob}) {
+    CoverageCount c = random_pass_coverage(job, 40);
+    for (size_t row = 0; row < c.covered.size(); row++) {
+      std::printf("row %zu: covered in %d of %d\n", row, c.covered[row], c.seeds);
+      EXPECT_GE(c.covered[row], 33) << job << " row " << row;
+    }
+  }
+}
+
+// Why the random passes exist: after 256 samples the schedule's mean lies
+// further from the exact volume than its standard error admits.
+TEST(RandomPasses, ScheduleErrorBarsMissTheExactVolume) {
+  TrackedJob* t = tracked_job(kGridFacesJob);
+  std::vector<double> exact = exact_row_volumes(&t->job);
+  CountSums sums = empty_sums(iteration_count(&t->job));
+  add_schedule_from(t, &sums, 1, 256);
+  int missed = 0;
+  for (int32_t row = 1; row < int32_t(exact.size()); row++) {
+    double mean = sums_mean(&t->job, &sums, row), se = sums_standard_error(&t->job, &sums, row);
+    std::printf("row %d: schedule %.6g +- %.2g, exact %.6g: %.1f SE off\n", row, mean, se, exact[size_t(row)],
+                std::fabs(mean - exact[size_t(row)]) / se);
+    missed += !covers(mean - 2 * se, mean + 2 * se, exact[size_t(row)]);
+  }
+  EXPECT_GE(missed, 1);
+  delete t;
+}
+
+TEST(Aperture, RowsFromTheRandomPassesWithDashesWhereThereIsNoFigure) {
+  const char* columns = "Iters,passes,volume,stat_err,lo95,hi95,lattice_bias\n";
+  Ledger three = counted_ledger(3);
+  std::string text = aperture_text(&three, "ring", "2011-Jan-01 12:00:00");
+  EXPECT_EQ(text, std::string("Veldspan aperture of job \"ring\" at 2011-Jan-01 12:00:00: sample 2 (4^4 grid), "
+                              "3 random passes (randompasses 4, seed 7)\n") +
+                      columns +
+                      "Domain,3,16,0,16,16,0\n"
+                      "10,3,8,1.15470054,3.03166999,12.96833,-1\n"
+                      "100,3,6,1.15470054,1.03166999,10.96833,-1\n");
+  Ledger one = counted_ledger(1);
+  std::string lines = aperture_text(&one, "ring", "t");
+  EXPECT_EQ(lines.substr(lines.find(columns) + std::strlen(columns)),
+            "Domain,1,16,-,-,-,0\n10,1,6,-,-,-,1\n100,1,4,-,-,-,1\n");
+  Ledger none = counted_ledger(0);
+  lines = aperture_text(&none, "ring", "t");
+  EXPECT_EQ(lines.substr(lines.find(columns) + std::strlen(columns)),
+            "Domain,0,-,-,-,-,-\n10,0,-,-,-,-,-\n100,0,-,-,-,-,-\n");
+}
+
+// The aperture of a checkpoint whose sample owes a random pass waits for
+// that pass; a run that ends while it is owed writes it with the passes
+// there are.
+TEST(Aperture, WaitsForTheRandomPassOfItsCheckpoint) {
+  TestDir dir;
+  Ledger l = start_ledger(small_job(), 0, 0);
+  for (int s = 1; s <= 16; s++) {
+    Pass pass{'s', s, {16, 0, 0}};
+    LedgerDue due = ledger_take(&l, &pass);
+    EXPECT_EQ(due.block, s == 1 ? 1 : s == 16 ? 2 : 0);
+    EXPECT_EQ(due.aperture, s == 1) << s;  // sample 16 owes random pass 4
+    if (s % 4 == 0) {
+      Pass random{'r', s / 4, {16, 0, 0}};
+      EXPECT_EQ(ledger_take(&l, &random).aperture, s == 16) << s;
+    }
+  }
+  EXPECT_FALSE(l.aperture_due);
+  Reports reports = start_reports();
+  l.aperture_due = true;  // a checkpoint whose pass never came
+  EXPECT_EQ(finish_reports(&reports, &l), 0);
+  EXPECT_NE(read_file("aperture.csv").find("4 random passes"), std::string::npos);
+}
+
+// A file that cannot be put in place leaves no temporary file behind, is
+// reported and ends the run with status 4; the next checkpoint that can
+// write it writes it whole.
+TEST(Aperture, UnwritableFileIsReportedAndLaterWrittenWhole) {
+  TestDir dir;
+  Ledger l = counted_ledger(3);
+  Reports reports{output_report(), aperture_report()};
+  mkdir("aperture.csv", 0755);
+  LedgerDue due{0, true, false};
+  testing::internal::CaptureStderr();
+  write_due_reports(&reports, &l, &due);
+  EXPECT_NE(access("aperture.csv.tmp", F_OK), 0);
+  ASSERT_FALSE(reports.aperture.unwritten.empty());
+  EXPECT_EQ(finish_reports(&reports, &l), kExitResultsLost);
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("aperture.csv could not be written (Is a directory); it is written again at the next checkpoint"),
+            std::string::npos) << err;
+  EXPECT_NE(err.find("aperture.csv could not be written; its text was written to stderr:\nVeldspan aperture"),
+            std::string::npos) << err;
+  EXPECT_NE(read_file("graphics_error.log").find("aperture.csv could not be written"), std::string::npos);
+  rmdir("aperture.csv");
+  write_due_reports(&reports, &l, &due);
+  EXPECT_TRUE(reports.aperture.unwritten.empty());
+  EXPECT_NE(access("aperture.csv.tmp", F_OK), 0);
+  std::string text = read_file("aperture.csv");
+  EXPECT_EQ(text.substr(text.find('\n') + 1, 52), "Iters,passes,volume,stat_err,lo95,hi95,lattice_bias\n");
+  EXPECT_EQ(finish_reports(&reports, &l), 0);
+}

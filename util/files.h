@@ -1,0 +1,41 @@
+// Files and the process's surroundings: lengths, cuts, replacements, syncs
+// and the working directory, over POSIX or Win32 (files_posix.cpp,
+// files_win32.cpp, chosen in CMake); and whole-text writes built on them,
+// which never leave half a text in a file.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// errno, or EIO when a failing call left it 0.
+int failure_code();
+
+// The length in bytes of the file at path; -1 when it cannot be read.
+int64_t file_length(const char* path);
+// Cuts the file at path to length bytes; false when it could not be cut.
+bool truncate_file(const char* path, int64_t length);
+// Puts the file from in the place of the file to, replacing it when it
+// exists, in one step that a reader never sees half done; false (errno
+// set) when it could not.
+bool replace_file(const char* from, const char* to);
+// Asks the system to put what was written to the open file on the disk
+// (fsync); call after fflush. False when it could not.
+bool sync_file(FILE* file);
+// Makes path the working directory; false when it cannot be entered.
+bool change_dir(const char* path);
+// The last component of the working directory's path ("" when unknown).
+std::string working_dir_name();
+// Whether stderr is a terminal (progress is then updated in place).
+bool stderr_is_terminal();
+
+// The whole file's bytes appended to *bytes; false (errno set) when it
+// cannot be opened or read.
+bool read_file_bytes(const char* path, std::string* bytes);
+// Writes text to a file opened with mode; true only when every byte
+// reached the file. Otherwise false, with errno telling why, and the file
+// as it was before (emptied for "wt").
+bool write_whole_file(const char* path, const char* mode, const char* text);
+// Writes text to a temporary file beside path (path + ".tmp"), then puts
+// it in path's place; true only when all of it is there. The temporary
+// file does not outlive a failure.
+bool replace_whole_file(const char* path, const char* text);

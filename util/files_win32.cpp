@@ -1,0 +1,49 @@
+// Files and the process's surroundings over Win32 and the C runtime.
+#include <windows.h>
+#include <io.h>
+
+#include <cerrno>
+
+#include "util/files.h"
+
+int64_t file_length(const char* path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return -1;
+  return static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+}
+
+// NOTE: the C runtime's _chsize takes a 32-bit length; the system call does
+// not, and needs no descriptor of the runtime.
+bool truncate_file(const char* path, int64_t length) {
+  HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER end;
+  end.QuadPart = length;
+  bool cut = SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+  CloseHandle(file);
+  return cut;
+}
+
+// NOTE: the C runtime's rename refuses to replace an existing file on
+// Windows; MoveFileEx does it in one step on the same volume.
+bool replace_file(const char* from, const char* to) {
+  if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+  errno = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : EIO;
+  return false;
+}
+
+bool sync_file(FILE* file) { return _commit(_fileno(file)) == 0; }
+
+bool change_dir(const char* path) { return SetCurrentDirectoryA(path) != FALSE; }
+
+std::string working_dir_name() {
+  char path[MAX_PATH + 1];
+  DWORD length = GetCurrentDirectoryA(sizeof path, path);
+  if (length == 0 || length > MAX_PATH) return "";
+  std::string p(path, length);
+  size_t slash = p.find_last_of("\\/");
+  return slash == std::string::npos || slash + 1 == p.size() ? p : p.substr(slash + 1);
+}
+
+bool stderr_is_terminal() { return _isatty(_fileno(stderr)) != 0; }
