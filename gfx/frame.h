@@ -55,6 +55,5 @@ void log_error(const char* message);
 // when given, goes to the log after the message line.
 [[noreturn]] void fatal_error(const char* message);
 [[noreturn]] void fatal_error_detail(const char* message, const char* detail);
-// Gives back the context and ends the process with status 0.
-[[noreturn]] void close_graphics();
-[[noreturn]] void close_graphics_with_status(int status);
+// Gives back the context and ends the process with the status.
+[[noreturn]] void close_graphics_and_exit(int status);

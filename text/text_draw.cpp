@@ -9,8 +9,6 @@
 #include "gfx/graphics_state.h"
 #include "text/font_style.h"
 
-unsigned glyph_code(char c) { return static_cast<unsigned char>(c); }
-
 namespace {
 
 const char NULL_TEXT[] = "NULL?";
@@ -57,8 +55,6 @@ int measure_text_n(const char* text, size_t n) {
   }
   return clamped_pixels(total);
 }
-
-int measure_text(const char* text) { return measure_text_n(text, SIZE_MAX); }
 
 namespace {
 
