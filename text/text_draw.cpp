@@ -219,15 +219,20 @@ void set_colour(uint32_t colour) {
   glColor3ub(GLubyte(colour >> 16), GLubyte(colour >> 8), GLubyte(colour));
 }
 
-// Pixel projection with y downwards, and a blend that lays the glyph colour
-// over the background like a screen: transparent texels change nothing.
-// The caller saves and restores the state around it.
-void set_text_state(GLuint texture, uint32_t colour) {
+// Window pixels with y downwards, whatever the matrices held before.
+void set_text_projection() {
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
   glMatrixMode(GL_PROJECTION);
   glLoadIdentity();
   glOrtho(0, graphics.width, graphics.height, 0, 1, -1);
+}
+
+// A blend that lays the glyph colour over the background like a screen:
+// transparent texels change nothing. The caller saves and restores the
+// state around it.
+void set_text_state(GLuint texture, uint32_t colour) {
+  set_text_projection();
   glDisable(GL_DEPTH_TEST);
   glDisable(GL_LIGHTING);
   glDisable(GL_CULL_FACE);
