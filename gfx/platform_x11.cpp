@@ -189,8 +189,8 @@ GLXFBConfig config_with_depth(Display* d, int depth_bits) {
 
 // NOTE: X fixes a window's visual when the window is created, so the pixel
 // format is chosen here rather than at its own step, which only reports the
-// outcome. A 32-bit depth buffer is asked first; fewer bits
-// are accepted as the Win32 format choice accepts them.
+// outcome. A 32-bit depth buffer is asked first; fewer bits are accepted as
+// the Win32 format choice accepts them.
 void choose_config(Display* d) {
   int major = 0, minor = 0;
   x11.fb_config = nullptr;
