@@ -318,5 +318,5 @@ int main(int argc, char** argv) {
   std::printf("%s", table.c_str());
   if (bench.kernels) std::printf("\n%s", kernel_table.c_str());
   std::fflush(stdout);
-  close_graphics_with_status(0);
+  close_graphics_and_exit(0);
 }

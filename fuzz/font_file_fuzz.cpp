@@ -32,7 +32,7 @@ void lay_out_text(GlyphFont* font) {
   select_font(font);
   std::vector<TextQuad> quads;
   layout_text(0, 0, 256, "Sample 123456 (12^4 in 7280)\n\x02\x01\x01 particles/s", &quads);
-  measure_text("prog=3 glGetError()=0");
+  measure_text_n("prog=3 glGetError()=0", SIZE_MAX);
   clear_registry();
 }
 

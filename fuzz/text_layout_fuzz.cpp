@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<TextQuad> quads;
   layout_text(x, 16, wrap_right, text, &quads);
   select_font(font);
-  measure_text(text);
+  measure_text_n(text, SIZE_MAX);
   measure_text_n(text, length / 2);
   std::free(text);
   clear_registry();

@@ -36,12 +36,10 @@ void fatal_error_detail(const char* message, const char* detail) {
   // message goes to stderr, which a batch system keeps.
   if (graphics.headless) std::fprintf(stderr, "%s\n", message);
   else platform_message_box(message, "Oh sod it");
-  close_graphics_with_status(1);
+  close_graphics_and_exit(1);
 }
 
-void close_graphics() { close_graphics_with_status(0); }
-
-void close_graphics_with_status(int status) {
+void close_graphics_and_exit(int status) {
   platform_release_graphics();
   platform_post_quit(0);
   std::fflush(nullptr);

@@ -4,10 +4,15 @@
 #include <cstdint>
 #include <string>
 
+#include "gfx/platform.h"
+
 // Opens the window with a current GL context and the initial GL state;
 // every failure ends the process through fatal_error.
 int open_graphics(int width, int height, const char* title);
 void init_gl_state(int width, int height);
+// The message that a failure at the step ends the run with; null for
+// kWindowOpened.
+const char* window_step_message(WindowStep step);
 // Makes a GL context current with no window (graphics.headless is set
 // whether or not one could be made: nothing is to be shown either way);
 // false, with the reason in why, when none can be made.
@@ -50,6 +55,5 @@ void log_error(const char* message);
 // when given, goes to the log after the message line.
 [[noreturn]] void fatal_error(const char* message);
 [[noreturn]] void fatal_error_detail(const char* message, const char* detail);
-// Gives back the context and ends the process with status 0.
-[[noreturn]] void close_graphics();
-[[noreturn]] void close_graphics_with_status(int status);
+// Gives back the context and ends the process with the status.
+[[noreturn]] void close_graphics_and_exit(int status);

@@ -4,25 +4,43 @@
 // platform (platform_x11.cpp with time_posix.cpp on Linux), chosen in CMake.
 // Native handles never leave the implementation file.
 //
-// The window steps mirror the order in which the frame opens its window, so
-// that each failure keeps its own message: class, window, pixel format,
-// setting it, context, making it current.
+// The window opens in one call that names the step that failed (class,
+// window, pixel format, setting it, context, making it current), so that
+// the frame gives each failure its own message.
 #pragma once
 #include <cstdio>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-// --- window and context (each returns false on failure) ---
-bool platform_register_class(const char* class_name);
-// Creates the window with the given outer position and size and shows it.
-// Size messages it produces reach window_message_handler.
-bool platform_create_window(const char* class_name, const char* title, int x, int y, int outer_width,
-                            int outer_height);
-bool platform_choose_pixel_format();
-bool platform_set_pixel_format();
-bool platform_create_context();
-bool platform_make_current();
+// --- window and context ---
+// What the frame's window opens with: the class (Win32's window class, the
+// WM_CLASS class on X), the title, and the outer rectangle in desktop
+// pixels.
+struct WindowConfig {
+  const char* class_name;
+  const char* title;
+  int x, y;
+  int outer_width, outer_height;
+};
+
+// The steps of opening the window, in their order; platform_open_window
+// names the one that failed, or kWindowOpened.
+enum WindowStep {
+  kWindowOpened,
+  kStepRegisterClass,
+  kStepCreateWindow,
+  kStepChoosePixelFormat,
+  kStepSetPixelFormat,
+  kStepCreateContext,
+  kStepMakeCurrent,
+};
+
+// Opens and shows the window, with a GL context made current on it. Size
+// messages it produces reach window_message_handler. The steps done before
+// a failure stay done: platform_release_graphics gives back what they made.
+WindowStep platform_open_window(const WindowConfig* config);
+
 // Releases the current context, deletes it and gives back the drawing
 // surface; safe when none of them exists.
 void platform_release_graphics();

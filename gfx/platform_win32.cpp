@@ -88,13 +88,11 @@ bool has_stderr() {
   return handle != nullptr && handle != INVALID_HANDLE_VALUE;
 }
 
-}  // namespace
-
-// --- window and context ---
+// --- window and context steps ---
 
 // No icon, no erase brush (GL paints the whole client area), no menu; the
 // own device context (CS_OWNDC) keeps the pixel format for the window's life.
-bool platform_register_class(const char* class_name) {
+bool register_class(const char* class_name) {
   WNDCLASSA window_class = {};
   window_class.style = CS_HREDRAW | CS_VREDRAW | CS_OWNDC;
   window_class.lpfnWndProc = window_procedure;
@@ -107,10 +105,9 @@ bool platform_register_class(const char* class_name) {
 // The WM_SIZE sent during creation reaches the frame before any context
 // exists; its GL calls then do nothing, and the size it stores is the real
 // client size.
-bool platform_create_window(const char* class_name, const char* title, int x, int y, int outer_width,
-                            int outer_height) {
-  win.window = CreateWindowExA(0, class_name, title ? title : "", kWindowStyle, x, y, outer_width, outer_height,
-                               nullptr, nullptr, instance(), nullptr);
+bool create_window(const WindowConfig* c) {
+  win.window = CreateWindowExA(0, c->class_name, c->title ? c->title : "", kWindowStyle, c->x, c->y,
+                               c->outer_width, c->outer_height, nullptr, nullptr, instance(), nullptr);
   if (!win.window) return false;
   win.device_context = GetDC(win.window);
   graphics.window = win.window;
@@ -118,12 +115,55 @@ bool platform_create_window(const char* class_name, const char* title, int x, in
   return true;
 }
 
+bool choose_pixel_format() {
+  if (!win.device_context) return false;
+  win.pixel_format = ChoosePixelFormat(win.device_context, &kPixelFormat);
+  return win.pixel_format != 0;
+}
+
+bool set_pixel_format() {
+  if (!win.device_context || !win.pixel_format) return false;
+  return SetPixelFormat(win.device_context, win.pixel_format, &kPixelFormat) != FALSE;
+}
+
+bool create_context() {
+  if (!win.device_context) return false;
+  win.context = wglCreateContext(win.device_context);
+  graphics.render_context = win.context;
+  return win.context != nullptr;
+}
+
+bool make_current() {
+  if (!win.device_context || !win.context) return false;
+  return wglMakeCurrent(win.device_context, win.context) != FALSE;
+}
+
+// The GL steps on the window's device context, shared by the shown window
+// and the hidden one: the step that failed, or kWindowOpened.
+WindowStep make_gl_context() {
+  if (!choose_pixel_format()) return kStepChoosePixelFormat;
+  if (!set_pixel_format()) return kStepSetPixelFormat;
+  if (!create_context()) return kStepCreateContext;
+  if (!make_current()) return kStepMakeCurrent;
+  return kWindowOpened;
+}
+
+}  // namespace
+
+// --- window and context ---
+
+WindowStep platform_open_window(const WindowConfig* config) {
+  if (!register_class(config->class_name)) return kStepRegisterClass;
+  if (!create_window(config)) return kStepCreateWindow;
+  return make_gl_context();
+}
+
 // NOTE: Windows makes a GL context only for a window's device context; a
 // run without a window gets one that is never shown. Its class is the
 // frame's own, so that its messages take the same road.
 bool platform_open_headless(int, std::string* why) {
   const char* class_name = "OpenGL WinClass";
-  platform_register_class(class_name);
+  register_class(class_name);
   win.window = CreateWindowExA(0, class_name, "", kWindowStyle & ~WS_VISIBLE, 0, 0, 64, 64, nullptr, nullptr,
                                instance(), nullptr);
   if (!win.window) {
@@ -131,37 +171,12 @@ bool platform_open_headless(int, std::string* why) {
     return false;
   }
   win.device_context = GetDC(win.window);
-  if (platform_choose_pixel_format() && platform_set_pixel_format() && platform_create_context() &&
-      platform_make_current())
-    return true;
+  if (make_gl_context() == kWindowOpened) return true;
   *why = "no GL context could be made for a hidden window";
   return false;
 }
 
 void* platform_headless_proc_address(const char* name) { return platform_gl_proc_address(name); }
-
-bool platform_choose_pixel_format() {
-  if (!win.device_context) return false;
-  win.pixel_format = ChoosePixelFormat(win.device_context, &kPixelFormat);
-  return win.pixel_format != 0;
-}
-
-bool platform_set_pixel_format() {
-  if (!win.device_context || !win.pixel_format) return false;
-  return SetPixelFormat(win.device_context, win.pixel_format, &kPixelFormat) != FALSE;
-}
-
-bool platform_create_context() {
-  if (!win.device_context) return false;
-  win.context = wglCreateContext(win.device_context);
-  graphics.render_context = win.context;
-  return win.context != nullptr;
-}
-
-bool platform_make_current() {
-  if (!win.device_context || !win.context) return false;
-  return wglMakeCurrent(win.device_context, win.context) != FALSE;
-}
 
 // Each step only for what exists, so that a fatal error before the window
 // or the context came to be passes through here harmlessly.

@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
 
 #include "gfx/graphics_state.h"
 #include "gfx/messages.h"
@@ -189,9 +188,9 @@ GLXFBConfig config_with_depth(Display* d, int depth_bits) {
 }
 
 // NOTE: X fixes a window's visual when the window is created, so the pixel
-// format is chosen here rather than in platform_choose_pixel_format, which
-// only reports the outcome. A 32-bit depth buffer is asked first; fewer bits
-// are accepted as the Win32 format choice accepts them.
+// format is chosen here rather than at its own step, which only reports the
+// outcome. A 32-bit depth buffer is asked first; fewer bits are accepted as
+// the Win32 format choice accepts them.
 void choose_config(Display* d) {
   int major = 0, minor = 0;
   x11.fb_config = nullptr;
@@ -467,28 +466,27 @@ bool wm_state_iconic(Display* d) {
   return iconic;
 }
 
-}  // namespace
-
-// --- window and context ---
+// --- window and context steps ---
 
 // X has no window classes; the name becomes the window's WM_CLASS.
-bool platform_register_class(const char* class_name) {
+bool register_class(const char* class_name) {
   if (class_name) remember_class(class_name);
   return true;
 }
 
-bool platform_create_window(const char* class_name, const char* title, int x, int y, int outer_width,
-                            int outer_height) {
-  if (x11.window) return false;  // one window per process; a second would orphan the first
+Display* display_for_window() {
   Display* d = display();
-  if (!d) {
-    std::fprintf(stderr, "No X display could be opened (is DISPLAY set?)\n");
-    return false;
-  }
-  if (class_name) remember_class(class_name);
-  unsigned width = clamp_size(outer_width), height = clamp_size(outer_height);
+  if (!d) std::fprintf(stderr, "No X display could be opened (is DISPLAY set?)\n");
+  return d;
+}
+
+bool create_window(const WindowConfig* c) {
+  if (x11.window) return false;  // one window per process; a second would orphan the first
+  Display* d = display_for_window();
+  if (!d) return false;
+  unsigned width = clamp_size(c->outer_width), height = clamp_size(c->outer_height);
   choose_config(d);
-  if (!make_named_window(d, title ? title : "", x, y, width, height)) return false;
+  if (!make_named_window(d, c->title ? c->title : "", c->x, c->y, width, height)) return false;
   graphics.window = window_token();
   graphics.device_context = window_token();  // on X the window is the drawable
   map_and_wait(d);
@@ -496,39 +494,55 @@ bool platform_create_window(const char* class_name, const char* title, int x, in
   return true;
 }
 
-bool platform_choose_pixel_format() { return x11.fb_config != nullptr; }
+bool pixel_format_chosen() { return x11.fb_config != nullptr; }
 
-bool platform_set_pixel_format() {
+bool pixel_format_set() {
   if (!x11.display || !x11.window || !x11.fb_config) return false;
   XWindowAttributes attributes;
   if (!XGetWindowAttributes(x11.display, x11.window, &attributes)) return false;
   return XVisualIDFromVisual(attributes.visual) == x11.visual_id;
 }
 
+// A context the server accepted without an error, or null.
+GLXContext try_context(Bool direct) {
+  begin_error_trap();
+  GLXContext context = glXCreateNewContext(x11.display, x11.fb_config, GLX_RGBA_TYPE, nullptr, direct);
+  bool failed = end_error_trap(x11.display) != 0;
+  if (!context || !failed) return context;
+  glXDestroyContext(x11.display, context);
+  return nullptr;
+}
+
 // NOTE: a context made from the frame-buffer configuration without
 // attributes is a legacy one: whatever GL version the driver offers, with
 // the fixed-function pipeline the frame draws with. Direct rendering first;
 // an indirect context is the fallback for servers that refuse it.
-bool platform_create_context() {
+bool create_context() {
   if (x11.context) return true;
   if (!x11.display || !x11.window || !x11.fb_config) return false;
-  for (Bool direct : {True, False}) {
-    begin_error_trap();
-    GLXContext context = glXCreateNewContext(x11.display, x11.fb_config, GLX_RGBA_TYPE, nullptr, direct);
-    bool failed = end_error_trap(x11.display) != 0;
-    if (context && failed) glXDestroyContext(x11.display, context);
-    if (context && !failed) {
-      x11.context = context;
-      graphics.render_context = context;
-      return true;
-    }
-  }
-  return false;
+  x11.context = try_context(True);
+  if (!x11.context) x11.context = try_context(False);
+  graphics.render_context = x11.context;
+  return x11.context != nullptr;
 }
 
-bool platform_make_current() {
+bool make_current() {
   if (!x11.display || !x11.window || !x11.context) return false;
   return glXMakeCurrent(x11.display, x11.window, x11.context) == True;
+}
+
+}  // namespace
+
+// --- window and context ---
+
+WindowStep platform_open_window(const WindowConfig* config) {
+  if (!register_class(config->class_name)) return kStepRegisterClass;
+  if (!create_window(config)) return kStepCreateWindow;
+  if (!pixel_format_chosen()) return kStepChoosePixelFormat;
+  if (!pixel_format_set()) return kStepSetPixelFormat;
+  if (!create_context()) return kStepCreateContext;
+  if (!make_current()) return kStepMakeCurrent;
+  return kWindowOpened;
 }
 
 void platform_release_graphics() {

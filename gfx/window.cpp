@@ -19,13 +19,13 @@ void window_position(int outer_w, int outer_h, int* x, int* y) {
   place_window(&p, x, y);
 }
 
-void create_window(int width, int height, const char* title) {
-  int frame_x, frame_y, caption, x, y;
+// The outer size adds the frame and caption around the client area.
+WindowConfig window_config(int width, int height, const char* title) {
+  int frame_x, frame_y, caption;
   platform_frame_metrics(&frame_x, &frame_y, &caption);
-  int outer_w = width + 2 * frame_x, outer_h = height + 2 * frame_y + caption;
-  window_position(outer_w, outer_h, &x, &y);
-  if (!platform_register_class(kClassName)) fatal_error("Failed To Register The Window Class.");
-  if (!platform_create_window(kClassName, title, x, y, outer_w, outer_h)) fatal_error("Window Creation Error.");
+  WindowConfig c = {kClassName, title, 0, 0, width + 2 * frame_x, height + 2 * frame_y + caption};
+  window_position(c.outer_width, c.outer_height, &c.x, &c.y);
+  return c;
 }
 
 }  // namespace
@@ -37,16 +37,28 @@ void place_window(const WindowPlacement* p, int* x, int* y) {
   *y = std::max(p->desk_y, std::min(p->cursor_y - p->height / 2, p->desk_y + p->desk_height - p->height));
 }
 
+const char* window_step_message(WindowStep step) {
+  switch (step) {
+    case kStepRegisterClass: return "Failed To Register The Window Class.";
+    case kStepCreateWindow: return "Window Creation Error.";
+    case kStepChoosePixelFormat: return "Can't Find A Suitable PixelFormat.";
+    case kStepSetPixelFormat: return "Can't Set The PixelFormat.";
+    case kStepCreateContext: return "Can't Create A GL Rendering Context.";
+    case kStepMakeCurrent: return "Can't activate GLRC.";
+    default: return nullptr;
+  }
+}
+
+// NOTE: the initial GL state is set from the size the window's first size
+// message left in graphics, which is the real client size.
 int open_graphics(int width, int height, const char* title) {
   graphics.width = width;
   graphics.height = height;
   std::memset(graphics.keys, 0, sizeof graphics.keys);
   std::memset(graphics.keys_previous, 0, sizeof graphics.keys_previous);
-  create_window(width, height, title);
-  if (!platform_choose_pixel_format()) fatal_error("Can't Find A Suitable PixelFormat.");
-  if (!platform_set_pixel_format()) fatal_error("Can't Set The PixelFormat.");
-  if (!platform_create_context()) fatal_error("Can't Create A GL Rendering Context.");
-  if (!platform_make_current()) fatal_error("Can't activate GLRC.");
+  WindowConfig config = window_config(width, height, title);
+  WindowStep failed = platform_open_window(&config);
+  if (failed != kWindowOpened) fatal_error(window_step_message(failed));
   init_gl_state(graphics.width, graphics.height);
   return 1;
 }

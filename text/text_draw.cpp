@@ -5,10 +5,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "gfx/gl_state.h"
 #include "gfx/graphics_state.h"
 #include "text/font_style.h"
-
-unsigned glyph_code(char c) { return static_cast<unsigned char>(c); }
 
 namespace {
 
@@ -56,8 +55,6 @@ int measure_text_n(const char* text, size_t n) {
   }
   return clamped_pixels(total);
 }
-
-int measure_text(const char* text) { return measure_text_n(text, SIZE_MAX); }
 
 namespace {
 
@@ -222,18 +219,20 @@ void set_colour(uint32_t colour) {
   glColor3ub(GLubyte(colour >> 16), GLubyte(colour >> 8), GLubyte(colour));
 }
 
-// Pixel projection with y downwards, and a blend that lays the glyph colour
-// over the background like a screen: transparent texels change nothing.
-// Every state set here is restored by end_text_state.
-void begin_text_state(GLuint texture, uint32_t colour) {
-  glPushAttrib(GL_TRANSFORM_BIT | GL_ENABLE_BIT | GL_COLOR_BUFFER_BIT | GL_TEXTURE_BIT);
+// Window pixels with y downwards, whatever the matrices held before.
+void set_text_projection() {
   glMatrixMode(GL_MODELVIEW);
-  glPushMatrix();
   glLoadIdentity();
   glMatrixMode(GL_PROJECTION);
-  glPushMatrix();
   glLoadIdentity();
   glOrtho(0, graphics.width, graphics.height, 0, 1, -1);
+}
+
+// A blend that lays the glyph colour over the background like a screen:
+// transparent texels change nothing. The caller saves and restores the
+// state around it.
+void set_text_state(GLuint texture, uint32_t colour) {
+  set_text_projection();
   glDisable(GL_DEPTH_TEST);
   glDisable(GL_LIGHTING);
   glDisable(GL_CULL_FACE);
@@ -244,14 +243,6 @@ void begin_text_state(GLuint texture, uint32_t colour) {
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
   glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
   set_colour(colour);
-}
-
-void end_text_state() {
-  glMatrixMode(GL_PROJECTION);
-  glPopMatrix();
-  glMatrixMode(GL_MODELVIEW);
-  glPopMatrix();
-  glPopAttrib();
 }
 
 void emit_quads(const std::vector<TextQuad>& quads) {
@@ -268,12 +259,16 @@ void emit_quads(const std::vector<TextQuad>& quads) {
 }  // namespace
 
 // NOTE: with no current font (the last one was deleted) nothing is drawn.
+// The current colour is left at the text's colour, as it always was: the
+// saved state is put back first and the colour set again after it.
 void draw_text(int x, int y, int wrap_right, const char* text, uint32_t colour) {
   if ((text && !*text) || !current_font) return;
   std::vector<TextQuad> quads;
   GLuint texture = current_font->texture;
   layout_text(x, y, wrap_right, text, &quads);
-  begin_text_state(texture, colour);
+  gl_state_push();
+  set_text_state(texture, colour);
   emit_quads(quads);
-  end_text_state();
+  gl_state_pop();
+  set_colour(colour);
 }

@@ -25,11 +25,9 @@ struct TextQuad {
 // wrap_right is the right margin for word wrapping, 0 for none. A null text
 // draws "NULL?"; an empty text, or no current font, draws nothing.
 void draw_text(int x, int y, int wrap_right, const char* text, uint32_t colour);
-// Width in pixels of the text up to its first new line; 10 with no font.
-int measure_text(const char* text);
-// The same for at most n bytes of the text.
+// Width in pixels of at most n bytes of the text, up to its first new line
+// (SIZE_MAX: the whole line); 10 with no font.
 int measure_text_n(const char* text, size_t n);
-unsigned glyph_code(char c);
 
 // The quads draw_text would draw, without GL. Size commands make their
 // fonts current as they do when drawing.

@@ -1,5 +1,5 @@
-// The frame's pure logic: window placement, BMP files, screenshot names
-// and the window procedure's bookkeeping.
+// The frame's pure logic: window placement and failure messages, BMP
+// files, screenshot names and the window procedure's bookkeeping.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -30,6 +30,17 @@ TEST(Frame, WindowOpensCentredOnTheCursorAndOnTheDesktop) {
   place_window(&offset, &x, &y);
   EXPECT_EQ(x, -650);
   EXPECT_EQ(y, -100);
+}
+
+// Each failing step of opening the window ends the run with its own message.
+TEST(Frame, EveryWindowStepFailsWithItsOwnMessage) {
+  EXPECT_EQ(nullptr, window_step_message(kWindowOpened));
+  const char* const messages[] = {"Failed To Register The Window Class.", "Window Creation Error.",
+                                  "Can't Find A Suitable PixelFormat.",   "Can't Set The PixelFormat.",
+                                  "Can't Create A GL Rendering Context.", "Can't activate GLRC."};
+  const WindowStep steps[] = {kStepRegisterClass,  kStepCreateWindow,  kStepChoosePixelFormat,
+                              kStepSetPixelFormat, kStepCreateContext, kStepMakeCurrent};
+  for (int i = 0; i < 6; i++) EXPECT_STREQ(messages[i], window_step_message(steps[i]));
 }
 
 TEST(Frame, BmpHeaderAndRowPadding) {

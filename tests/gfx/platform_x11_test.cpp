@@ -3,6 +3,8 @@
 // manager would. Test order matters: the tests before PlatformWindow run
 // while this process has no connection of its own (they fork).
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -142,9 +144,9 @@ TEST(PlatformNoDisplay, CallsAreHarmlessAndCreationFails) {
   std::string display = getenv("DISPLAY") ? getenv("DISPLAY") : "";
   unsetenv("DISPLAY");
   platform_release_graphics();
-  EXPECT_FALSE(platform_create_window("OpenGL WinClass", "t", 0, 0, 64, 64));
-  EXPECT_FALSE(platform_choose_pixel_format() || platform_set_pixel_format() || platform_create_context() ||
-               platform_make_current() || platform_is_iconic() || platform_window_viewable());
+  const WindowConfig config = {"OpenGL WinClass", "t", 0, 0, 64, 64};
+  EXPECT_EQ(kStepCreateWindow, platform_open_window(&config));
+  EXPECT_FALSE(platform_is_iconic() || platform_window_viewable());
   int x = 7, y = 7, w = 7, h = 7;
   platform_cursor_pos(&x, &y);
   platform_virtual_screen(nullptr, nullptr, &w, &h);
@@ -193,7 +195,8 @@ TEST(PlatformServerLoss, EndsProcessWithStatusOne) {
   ASSERT_EQ(0, pipe(fds));
   pid_t pid = fork();
   if (pid == 0) {
-    char created = platform_create_window("OpenGL WinClass", "doomed", 0, 0, 64, 64) ? '1' : '0';
+    const WindowConfig config = {"OpenGL WinClass", "doomed", 0, 0, 64, 64};
+    char created = platform_open_window(&config) == kWindowOpened ? '1' : '0';
     if (write(fds[1], &created, 1) != 1) _exit(3);
     for (;;) platform_dispatch_messages(), usleep(1000);
   }
@@ -205,6 +208,45 @@ TEST(PlatformServerLoss, EndsProcessWithStatusOne) {
   EXPECT_EQ(1, wait_child(pid));
 }
 
+// A server without GLX, for a window that gets no GL: its pid, with the
+// display in *display ("" when it did not come up).
+pid_t start_server_without_glx(std::string* display) {
+  int fds[2];
+  if (pipe(fds) != 0) return -1;
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    int null_fd = open("/dev/null", O_WRONLY);
+    if (null_fd >= 0) dup2(null_fd, 2);
+    std::string fd = std::to_string(fds[1]);
+    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-extension", "GLX", "-nolisten", "tcp",
+           static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(fds[1]);
+  *display = pid > 0 ? xvfb_read_display(fds[0], 10000) : "";
+  close(fds[0]);
+  return pid;
+}
+
+// The window itself opens; the failure is reported at the first step that
+// needs GL, so that it gets that step's message.
+TEST(PlatformNoGlx, OpeningStopsAtThePixelFormatStep) {
+  if (!server_up) GTEST_SKIP() << "Xvfb is not installed";
+  XvfbServer plain;
+  plain.pid = start_server_without_glx(&plain.display);
+  ASSERT_FALSE(plain.display.empty());
+  pid_t pid = fork();
+  if (pid == 0) {
+    setenv("DISPLAY", plain.display.c_str(), 1);
+    const WindowConfig config = {"OpenGL WinClass", "no GL", 0, 0, 64, 64};
+    _exit(platform_open_window(&config));
+  }
+  EXPECT_EQ(kStepChoosePixelFormat, wait_child(pid));
+  xvfb_stop(&plain);
+}
+
 // --- the frame's window: created once, shared by the tests below ---
 
 std::vector<Message> creation_messages;
@@ -212,11 +254,11 @@ std::vector<Message> creation_messages;
 class PlatformWindow : public ::testing::Test {
  protected:
   static Window window;  // as the peer sees it
+  static constexpr WindowConfig kConfig = {"OpenGL WinClass", "aperture test", 100, 50, 640, 480};
 
   void SetUp() override {
     if (!server_up) GTEST_SKIP() << "Xvfb is not installed";
-    if (!window && platform_register_class("OpenGL WinClass") &&
-        platform_create_window("OpenGL WinClass", "aperture test", 100, 50, 640, 480)) {
+    if (!window && platform_open_window(&kConfig) == kWindowOpened) {
       creation_messages = received;
       window = find_top_level([](Window w) { return has_class(w, "OpenGL WinClass"); });
     }
@@ -235,9 +277,11 @@ TEST_F(PlatformWindow, OpensAtRequestedPlaceAndSizeWithClassAndTitle) {
   ASSERT_TRUE(XGetWindowAttributes(peer(), window, &a));
   EXPECT_EQ("100,50 640x480", std::to_string(a.x) + "," + std::to_string(a.y) + " " + std::to_string(a.width) +
                                   "x" + std::to_string(a.height));
-  EXPECT_TRUE(platform_choose_pixel_format() && platform_set_pixel_format());
   EXPECT_TRUE(platform_window_viewable());
   EXPECT_FALSE(platform_is_iconic());
+  // One window per process: a second is refused and the first stays.
+  EXPECT_EQ(kStepCreateWindow, platform_open_window(&kConfig));
+  EXPECT_TRUE(platform_window_viewable());
 }
 
 template <class T>
@@ -246,7 +290,8 @@ T gl_proc(const char* name) {
 }
 
 TEST_F(PlatformWindow, GlContextOffers20AndCompilesVersion120Shader) {
-  ASSERT_TRUE(platform_create_context() && platform_make_current());
+  ASSERT_NE(nullptr, graphics.render_context);
+  ASSERT_NE(nullptr, glGetString(GL_VERSION)) << "the context is current";
   int major = 0, minor = 0;
   std::sscanf(reinterpret_cast<const char*>(glGetString(GL_VERSION)), "%d.%d", &major, &minor);
   EXPECT_GE(major * 10 + minor, 20) << glGetString(GL_VERSION);

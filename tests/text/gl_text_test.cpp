@@ -107,6 +107,9 @@ TEST_F(GlText, TextTakesItsColourAndRestoresTheStateItTouches) {
   EXPECT_TRUE(std::equal(after, after + 16, projection));
   glGetFloatv(GL_MODELVIEW_MATRIX, after);
   EXPECT_TRUE(std::equal(after, after + 16, modelview));
+  GLfloat colour[4];
+  glGetFloatv(GL_CURRENT_COLOR, colour);
+  EXPECT_EQ(std::vector<GLfloat>(colour, colour + 4), std::vector<GLfloat>({0, 1, 0, 1})) << "left at the text's";
   EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
 
   std::vector<unsigned char> px = read_pixels();

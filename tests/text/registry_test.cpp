@@ -77,7 +77,7 @@ TEST_F(Registry, CopiesGoWithTheirBaseFont) {
   ASSERT_EQ(registered_font_count(), 1u);
   EXPECT_EQ(fonts[0], other);
   EXPECT_EQ(current_font, other);
-  EXPECT_EQ(measure_text("ab"), 2 * (8 + 1));
+  EXPECT_EQ(measure_text_n("ab", SIZE_MAX), 2 * (8 + 1));
 }
 
 TEST_F(Registry, DeletingTheLastFontLeavesNoCurrentFontAndTextCopes) {
@@ -86,7 +86,7 @@ TEST_F(Registry, DeletingTheLastFontLeavesNoCurrentFontAndTextCopes) {
   delete_font(a);
   EXPECT_EQ(registered_font_count(), 0u);
   EXPECT_EQ(current_font, nullptr);
-  EXPECT_EQ(measure_text("anything"), 10);
+  EXPECT_EQ(measure_text_n("anything", SIZE_MAX), 10);
   std::vector<TextQuad> quads;
   layout_text(0, 0, 0, "anything", &quads);
   EXPECT_TRUE(quads.empty());

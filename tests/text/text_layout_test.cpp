@@ -55,10 +55,10 @@ TEST_F(Layout, GlyphsAdvanceAndNewLinesReturnToX) {
   EXPECT_FLOAT_EQ(q[1].x0, 5.0f);
   EXPECT_FLOAT_EQ(q[1].y0, 24.0f);  // trunc(7 + 16 + 1)
   EXPECT_FLOAT_EQ(q[2].x0, 15.0f);
-  EXPECT_EQ(measure_text("A\nBC"), 10);
-  EXPECT_EQ(measure_text("BC"), 20);
+  EXPECT_EQ(measure_text_n("A\nBC", SIZE_MAX), 10);
+  EXPECT_EQ(measure_text_n("BC", SIZE_MAX), 20);
   EXPECT_EQ(lay_out(nullptr).size(), 5u);  // "NULL?"
-  EXPECT_EQ(measure_text(nullptr), 50);
+  EXPECT_EQ(measure_text_n(nullptr, SIZE_MAX), 50);
 }
 
 TEST_F(Layout, SpacesWrapWhenTheNextWordPassesTheMargin) {
@@ -100,13 +100,13 @@ TEST_F(Layout, SizeCommandsScaleFromTheStartingFontAndUndoTheRaise) {
 TEST_F(Layout, HugeAndNanScalesAreClampedNotOverflowed) {
   select_font(font_from_description("normal:size=1e20"));
   EXPECT_EQ(line_height, 0);
-  EXPECT_EQ(measure_text("AB"), 1000000000);
+  EXPECT_EQ(measure_text_n("AB", SIZE_MAX), 1000000000);
   std::vector<TextQuad> q = lay_out("A\nB\x05\x02\x01\x01\xff\x7f" "C");
   ASSERT_EQ(q.size(), 3u);
   EXPECT_GT(q[1].y0, 1e21f);
   EXPECT_LT(q[2].y0, -1e21f);  // raised by about 128 of its 1.6e21-pixel lines
   select_font(font_from_description("normal:width=nan"));
-  EXPECT_EQ(measure_text("AB"), 0);
+  EXPECT_EQ(measure_text_n("AB", SIZE_MAX), 0);
 }
 
 TEST_F(Layout, GlyphEscapesReachTheUpperSlotsOnly) {
@@ -117,8 +117,8 @@ TEST_F(Layout, GlyphEscapesReachTheUpperSlotsOnly) {
   q = lay_out("\x02\x02\x01" "B\x02\xff\xff");  // 513 and 65535: nothing
   ASSERT_EQ(q.size(), 1u);
   EXPECT_FLOAT_EQ(q[0].x0, 0.0f);
-  EXPECT_EQ(measure_text("A\x02\x01\x01" "B"), 20);
-  EXPECT_EQ(measure_text("A\x07\x01\x01\x01\x01\x01\x01\x01" "B"), 20);
+  EXPECT_EQ(measure_text_n("A\x02\x01\x01" "B", SIZE_MAX), 20);
+  EXPECT_EQ(measure_text_n("A\x07\x01\x01\x01\x01\x01\x01\x01" "B", SIZE_MAX), 20);
 }
 
 TEST_F(Layout, SequencesCutShortStopAtTheZero) {
@@ -127,8 +127,8 @@ TEST_F(Layout, SequencesCutShortStopAtTheZero) {
   EXPECT_EQ(lay_out(at_page_end("A\x05\x02\x80\x01\x01")).size(), 1u);
   EXPECT_EQ(lay_out(at_page_end("A\x05")).size(), 1u);
   EXPECT_EQ(lay_out(at_page_end("A \x02\x01"), 0, 0, 100).size(), 1u);
-  EXPECT_EQ(measure_text(at_page_end("A\x03\x41")), 10);
-  EXPECT_EQ(measure_text(at_page_end("A\x07")), 10);
+  EXPECT_EQ(measure_text_n(at_page_end("A\x03\x41"), SIZE_MAX), 10);
+  EXPECT_EQ(measure_text_n(at_page_end("A\x07"), SIZE_MAX), 10);
   EXPECT_STREQ(current_font->name, "normal");
 }
 
@@ -147,10 +147,10 @@ TEST(BundledFont, StatusLinesFitTheStripRightOfTheSquare) {
                          "Sample 123456 (12^4 in 7280)", "2.34567e+010 particles",
                          "1000000: 1.23457e-005 +/- 1.2e-006 (95%)"};
   for (const char* line : lines) {
-    EXPECT_LE(measure_text(line), 256 - 4) << line;
+    EXPECT_LE(measure_text_n(line, SIZE_MAX), 256 - 4) << line;
     std::vector<TextQuad> q = lay_out(line, 1024);
     EXPECT_LE(q.back().x1, 1024 + 256 - 4) << line;
   }
-  EXPECT_GE(measure_text("0123456789") / 10, 5);  // digits stay legible
+  EXPECT_GE(measure_text_n("0123456789", SIZE_MAX) / 10, 5);  // digits stay legible
   clear_registry();
 }
