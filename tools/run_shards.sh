@@ -9,13 +9,43 @@
 # shards resume their records, so running the same command again after an
 # interruption goes on where it stopped. SIGTERM or Ctrl-C stops every
 # shard cleanly. The program is build/veldspan, or $VELDSPAN.
+#
+# N and M are whole decimal numbers from 1 to 2147483647 (08 is 8): M is
+# the run's last sample, and needed, since shards without one would never
+# end and so never be merged. A bad N or M is refused with status 2 before
+# anything is written.
 set -uo pipefail
-if [ $# -lt 3 ] || ! [[ "$2" =~ ^[0-9]+$ && "$3" =~ ^[0-9]+$ ]] || [ "$2" -lt 1 ]; then
-  sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//' >&2
+
+usage() {  # the comment above, from its second line to its last
+  awk 'NR > 1 && !/^#/ { exit } NR > 1' "$0" | sed 's/^# \{0,1\}//' >&2
   exit 2
-fi
-job_dir=$1 shards=$2 samples=$3
+}
+
+refuse() {
+  echo "run_shards: $*; nothing was run (usage: tools/run_shards.sh JOBDIR N M [OPTION...])" >&2
+  exit 2
+}
+
+# read_count NAME WHAT VALUE: NAME=VALUE, a decimal number from 1 to 2^31 - 1
+# (the program's range). NOTE: bash's arithmetic reads a leading 0 as octal
+# and wraps past 2^63: the digits are checked and their leading zeros
+# dropped before any arithmetic sees them.
+read_count() {
+  [[ "$3" =~ ^0*([0-9]+)$ ]] || refuse "$2 must be a whole number, not \"$3\""
+  local digits=${BASH_REMATCH[1]}
+  if [ "${#digits}" -gt 10 ] || [ "$digits" -gt 2147483647 ] || [ "$digits" -lt 1 ]; then
+    refuse "$2 must be from 1 to 2147483647, not $3"
+  fi
+  printf -v "$1" %s "$digits"
+}
+
+[ $# -ge 3 ] || usage
+job_dir=$1
+read_count shards "the number of shards N" "$2"
+[[ "$3" =~ ^0+$ ]] && refuse "M is 0, no limit: the shards would never end, so never be merged; give the run's last sample"
+read_count samples "the last sample M" "$3"
 shift 3
+[ -d "$job_dir" ] || refuse "$job_dir is not a directory"
 program=${VELDSPAN:-$(dirname "$(realpath "$0")")/../build/veldspan}
 [ -x "$program" ] || { echo "run_shards: $program is missing: build it first" >&2; exit 2; }
 
