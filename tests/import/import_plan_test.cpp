@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "import_test_util.h"
+#include "test_dir.h"
 
 using namespace import_test;
 
@@ -323,4 +324,20 @@ TEST(ImportBox, SigmasFromTheEmittancesOrGivenByHand) {
   }
   EXPECT_FALSE(emittance);
   EXPECT_NE(result.summary.find("warning: no emittance line"), std::string::npos);
+}
+
+// The benchmark lattice's job is what the import makes of its table, and its
+// linear map is the table's ring.
+TEST(ImportBench, LatticeJobIsTheImportOfItsTable) {
+  std::string table = read_file(std::string(VELDSPAN_SOURCE_DIR) + "/bench/jobs/lattice/lattice.tfs");
+  ImportOptions o = options_for("bench/jobs/lattice/lattice.tfs");
+  o.sigmas = 18, o.baseres = 8, o.iterations = {100, 1000}, o.maxsamples = 16;
+  ImportResult result = run_import(table, o);
+  ASSERT_EQ(result.error, "");
+  EXPECT_EQ(result.job, read_file(std::string(VELDSPAN_SOURCE_DIR) + "/bench/jobs/lattice/input.txt"));
+  std::vector<JobLine> map = map_lines(result.job);
+  Matrix4 turn = linear_map(map, map.size());
+  EXPECT_NEAR(periodic_optics(turn, 0).q, 0.28, 1e-9);
+  EXPECT_NEAR(periodic_optics(turn, 1).q, 0.17, 1e-9);
+  EXPECT_NE(result.summary.find("504 kept as kicks"), std::string::npos);
 }
