@@ -27,7 +27,7 @@ std::string header_text(const TwissTable* t, const ImportPlan* p) {
   return "# Veldspan job made by \"veldspan import\" from the MAD-X Twiss table\n# " + t->path + ":\n# " + ring_text(t) +
          format_text(",\n# tunes Q1 %.10g, Q2 %.10g;\n# ", t->q1, t->q2) + counts_text(t, p) +
          ".\n#\n# Coordinates are canonical x, xp, y, yp (m, rad), deviations from the closed\n"
-         "# orbit at the table's first row, \"" + r->name + format_text("\" (s = %.10g m, line %d), where\n", r->s, r->line) +
+         "# orbit at the table's first row, \"" + r->name + format_text("\" (%sline %d), where\n", t->has_s ? format_text("s = %.10g m, ", r->s).c_str() : "", r->line) +
          format_text("#   betx %.10g  alfx %.10g  bety %.10g  alfy %.10g\n", r->betx, r->alfx, r->bety, r->alfy) +
          "# The momentum deviation and the dispersion are not modelled: this is an\n# on-momentum 4D study.\n\n";
 }
@@ -90,9 +90,10 @@ std::string line_text(const MapLine& line) {
   return text + "\n";
 }
 
-std::string kick_comment(const TwissRow* r) {
+std::string kick_comment(const TwissTable* t, const TwissRow* r) {
   std::string keyword = r->keyword.empty() ? "" : " " + r->keyword;
-  return format_text("# \"%s\"%s at s = %.10g m (line %d)\n", r->name.c_str(), keyword.c_str(), r->s, r->line);
+  std::string at = t->has_s ? format_text(" at s = %.10g m", r->s) : "";
+  return format_text("# \"%s\"%s%s (line %d)\n", r->name.c_str(), keyword.c_str(), at.c_str(), r->line);
 }
 
 std::string map_text(const TwissTable* t, const ImportPlan* p) {
@@ -100,7 +101,7 @@ std::string map_text(const TwissTable* t, const ImportPlan* p) {
   int32_t commented = -2;
   for (const MapLine& line : p->map) {
     if (line.row != commented)
-      text += line.row < 0 ? "# back to the first row\n" : kick_comment(&t->rows[size_t(line.row)]);
+      text += line.row < 0 ? "# back to the first row\n" : kick_comment(t, &t->rows[size_t(line.row)]);
     commented = line.row;
     text += line_text(line);
   }

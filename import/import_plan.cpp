@@ -176,15 +176,23 @@ void check_phases(const TwissTable* t, ImportPlan* plan) {
   plan->table_phase[1] = last->muy - first->muy;
 }
 
+// Within this (relative to beta, and to 1 + |alpha|), the ends of a table
+// that spans the whole ring agree as the periodic solution's do.
+const double kPeriodicTolerance = 1e-6;
+
+bool nearly_same(PlaneTwiss a, PlaneTwiss b) {
+  return std::fabs(b.beta - a.beta) <= kPeriodicTolerance * a.beta &&
+         std::fabs(b.alpha - a.alpha) <= kPeriodicTolerance * (1 + std::fabs(a.alpha));
+}
+
 // A table that spans the whole ring but ends with other Twiss functions than
-// it starts with is not the ring's periodic solution.
+// it starts with is not the ring's periodic solution (a twiss with initial
+// values, say), and its tunes are no ring's.
 void check_periodic(const TwissTable* t, ImportPlan* plan) {
   const TwissRow* first = &t->rows[0];
   const TwissRow* last = &t->rows.back();
   bool whole = std::fabs(plan->table_phase[0] - t->q1) <= kPhaseTolerance && std::fabs(plan->table_phase[1] - t->q2) <= kPhaseTolerance;
-  bool close = std::fabs(last->betx - first->betx) <= 1e-6 * first->betx && std::fabs(last->bety - first->bety) <= 1e-6 * first->bety &&
-               std::fabs(last->alfx - first->alfx) <= 1e-6 * (1 + std::fabs(first->alfx)) &&
-               std::fabs(last->alfy - first->alfy) <= 1e-6 * (1 + std::fabs(first->alfy));
+  bool close = nearly_same(x_twiss(first), x_twiss(last)) && nearly_same(y_twiss(first), y_twiss(last));
   if (whole && !close)
     plan->warnings.push_back(format_text("the table's rows span the whole ring, but the Twiss functions of its last row "
                                          "(line %d) differ from its first row's: is it the ring's periodic solution?",

@@ -148,6 +148,7 @@ bool read_column(const TfsColumn* column, TwissTable* t, std::string* error) {
   if (target.kind == kTargetCoupling) t->has_coupling = true;
   if (target.kind == kTargetField && (target.field == &TwissRow::dx || target.field == &TwissRow::dy)) t->has_dispersion = true;
   if (target.kind == kTargetField && target.field == &TwissRow::tilt) t->has_tilt = true;
+  if (target.kind == kTargetField && target.field == &TwissRow::s) t->has_s = true;
   return true;
 }
 
@@ -173,7 +174,7 @@ TwissRow empty_row(int32_t line) {
 }  // namespace
 
 bool read_twiss_table(const TfsTable* tfs, const std::string& path, TwissTable* t, std::string* error) {
-  *t = TwissTable{path, "", "", 0, 0, 0, 0, 0, false, false, false, false, false, tfs->names_line, {}};
+  *t = TwissTable{path, "", "", 0, 0, 0, 0, 0, false, false, false, false, false, false, tfs->names_line, {}};
   error->clear();
   if (!read_headers(tfs, t, error) || !check_required(tfs, t, error)) return false;
   if (tfs->row_lines.empty()) {

@@ -37,6 +37,7 @@ struct TwissTable {
   bool has_dispersion;   // a DX or DY column
   bool has_coupling;     // any of the R11, R12, R21, R22 columns
   bool has_tilt;         // a TILT column
+  bool has_s;            // an S column
   int32_t names_line;    // the line of the column names
   std::vector<TwissRow> rows;
 };

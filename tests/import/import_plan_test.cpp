@@ -291,6 +291,19 @@ TEST(ImportRefusal, PhaseThatFallsOrPassesTheTune) {
             std::string::npos);
 }
 
+TEST(ImportRing, WholeRingThatDoesNotCloseIsWarnedOf) {
+  std::vector<std::vector<std::string>> rows = {
+      {"\"START\"", "\"MARKER\"", "0", "0", "10", "0.5", "0", "8", "-0.3", "0", "0", "0"},
+      {"\"SX\"", "\"MULTIPOLE\"", "50", "0", "30", "2", "0.2", "4", "1", "0.1", "0", "0.5"},
+      {"\"END\"", "\"MARKER\"", "100", "0", "10", "0.5", "0.31", "8", "-0.3", "0.28", "0", "0"}};
+  const char* warning = "warning: the table's rows span the whole ring, but the Twiss functions of its last row (line 13)";
+  EXPECT_EQ(run_import(tfs_text(ring_headers(0.31, 0.28), kRingColumns, rows), options_for()).summary.find(warning),
+            std::string::npos);
+  rows[2][4] = "10.1";
+  EXPECT_NE(run_import(tfs_text(ring_headers(0.31, 0.28), kRingColumns, rows), options_for()).summary.find(warning),
+            std::string::npos);
+}
+
 TEST(ImportBox, SigmasFromTheEmittancesOrGivenByHand) {
   KickRow sextupole;
   sextupole.k2 = 1, sextupole.dx = 1.2;
