@@ -18,8 +18,8 @@ std::string ring_text(const TwissTable* t) {
 }
 
 std::string counts_text(const TwissTable* t, const ImportPlan* p) {
-  return format_text("%zu rows read, %d kept as kicks, %zu folded into the linear transport", t->rows.size(), p->kicks,
-                     t->rows.size() - size_t(p->kicks));
+  int rows = int(t->rows.size());
+  return format_text("%d rows read, %d kept as kicks, %d folded into the linear transport", rows, p->kicks, rows - p->kicks);
 }
 
 std::string header_text(const TwissTable* t, const ImportPlan* p) {

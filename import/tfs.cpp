@@ -182,7 +182,7 @@ bool read_types(TfsReader* r, const std::vector<Field>& f, TfsTable* t, std::str
     return false;
   }
   if (f.size() != t->columns.size() + 1) {
-    *why = format_text("%zu column types for %zu columns", f.size() - 1, t->columns.size());
+    *why = format_text("%d column types for %d columns", int(f.size()) - 1, int(t->columns.size()));
     return false;
   }
   for (size_t k = 1; k < f.size(); k++)
@@ -200,7 +200,7 @@ bool read_row(TfsReader* r, const std::vector<Field>& f, TfsTable* t, std::strin
     return false;
   }
   if (f.size() != t->columns.size()) {
-    *why = format_text("%zu fields in a row of %zu columns", f.size(), t->columns.size());
+    *why = format_text("%d fields in a row of %d columns", int(f.size()), int(t->columns.size()));
     return false;
   }
   for (size_t k = 0; k < f.size(); k++) {
