@@ -96,7 +96,9 @@ std::string usage_text() {
          "  --version           the program's version\n"
          "   or: veldspan merge [--samples N] [--job DIR] RECORD...\n"
          "Merges sample records into DIR/output.csv (default: the working directory's); see\n"
-         "\"veldspan merge --help\".\n";
+         "\"veldspan merge --help\".\n"
+         "   or: veldspan import [options] TABLE.tfs JOBDIR\n"
+         "Makes JOBDIR/input.txt of a MAD-X Twiss table; see \"veldspan import --help\".\n";
 }
 
 const char* program_version() { return VELDSPAN_VERSION; }

@@ -1,5 +1,6 @@
-// The program's commands: "veldspan merge ..." merges sample records;
-// anything else is a run.
+// The program's commands: "veldspan merge ..." merges sample records,
+// "veldspan import ..." makes a job of a MAD-X Twiss table; anything else
+// is a run.
 #pragma once
 
 // Returns the exit status.
