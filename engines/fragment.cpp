@@ -10,6 +10,7 @@
 #include "gfx/clock.h"
 #include "gfx/frame.h"
 #include "gfx/gl.h"
+#include "gfx/gl_state.h"
 #include "gfx/graphics_state.h"
 #include "gfx/platform.h"
 #include "map/colour_code.h"
@@ -37,12 +38,13 @@ double lap(double* since) {
 // NOTE: the square is drawn without the depth test: its pixels are all
 // written in every pass whatever the depth buffer holds (it is cleared only
 // in passes that present), and testing and writing depth for every pixel
-// costs the software GL about 1 ms a square. Nothing else is drawn
-// with depth, so the test is left off; setting it off again is free.
+// costs the software GL about 1 ms a square.
 void draw_square(int side) {
+  gl_state_push();
   glDisable(GL_DEPTH_TEST);
   glColor3f(0, 0, 0.5f);
   draw_square_quad(side);
+  gl_state_pop();
 }
 
 // NOTE: pixels of a minimised, unmapped or too small window are undefined;

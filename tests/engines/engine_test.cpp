@@ -151,3 +151,29 @@ TEST(EngineTest, GoldenLevelsOfEveryPixel) {
       delete t;
     }
 }
+
+// Drawing the square and the pictures changes nothing that other drawing
+// (the status text, the next frame) finds: the depth test, the colour, the
+// texture binding.
+TEST(EngineTest, SquaresAndPicturesPutBackTheStateTheyChange) {
+  std::string why;
+  if (!have_gl(&why)) GTEST_SKIP() << "no GL context without a window: " << why;
+  TestDir dir;
+  TrackedJob* t = tracked_job(kJobs[0]);
+  for (EngineKind kind : {kEngineFragment, kEngineCpu}) {
+    Engine engine = prepared(kind, &t->lowered);
+    glEnable(GL_DEPTH_TEST);
+    glColor4f(0.25f, 0.5f, 0.75f, 1);
+    double jitter[4] = {0, 0, 0, 0};
+    std::vector<int32_t> counts(3);
+    engine_sample(&engine, jitter, true, counts.data());
+    engine_draw_picture(&engine);
+    GLfloat colour[4];
+    glGetFloatv(GL_CURRENT_COLOR, colour);
+    EXPECT_TRUE(glIsEnabled(GL_DEPTH_TEST)) << engine_name(kind);
+    EXPECT_EQ(colour[1], 0.5f) << engine_name(kind);
+    EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D)) << engine_name(kind);
+    release_engine(&engine);
+  }
+  delete t;
+}
