@@ -13,7 +13,6 @@
 #include "gfx/graphics_state.h"
 #include "gfx/messages.h"
 #include "map/shader_program.h"
-#include "results/schedule.h"
 #include "util/files.h"
 #include "util/text_util.h"
 
@@ -56,11 +55,6 @@ bool count_pass(RunState* run, Pass* pass, const SampleResult* result) {
   write_due_reports(&run->reports, &run->ledger, &due);
   if (due.block && !run->windowed) report_progress(run, true);
   return true;
-}
-
-void pass_jitter(const RunState* run, const Pass* pass, double jitter[4]) {
-  if (pass->kind == 'r') random_pass_jitter(run->ledger.seed, pass->number, jitter);
-  else sample_jitter(int32_t(pass->number), jitter);
 }
 
 // The limit is on sample numbers: a shard ends when its next sample lies
@@ -132,21 +126,9 @@ void headless_step(RunState* run) {
 
 }  // namespace
 
-int32_t run_samples(const RunState* run) { return ledger_samples(&run->ledger); }
-
-int32_t samples_taken(const RunState* run) { return run_samples(run) - run->samples_replayed; }
-
-bool is_shard(const RunState* run) { return run->ledger.shards != 0; }
-
-Pass next_pass(const RunState* run) {
-  if (random_pass_owed(&run->ledger)) return Pass{'r', run->ledger.owed, {}};
-  return Pass{'s', next_sample_number(&run->ledger), {}};
-}
-
 bool take_pass(RunState* run, bool picture) {
-  Pass pass = next_pass(run);
   double jitter[4];
-  pass_jitter(run, &pass, jitter);
+  Pass pass = next_pass(&run->ledger, jitter);
   SampleResult result = engine_sample(&run->engine, jitter, picture, run->levels.data());
   for (int k = 0; k < kSampleStages; k++) run->stage_seconds[k] = result.seconds[k];
   double t = PerfClock();

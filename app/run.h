@@ -26,9 +26,6 @@ void run_pass(RunState* run);
 // not be trusted and was not counted (it is then taken again). picture
 // asks for the class picture to be kept for display.
 bool take_pass(RunState* run, bool picture);
-// The pass the next loop iteration takes: the random pass owed, else the
-// next sample; its levels are still empty.
-Pass next_pass(const RunState* run);
 // Whether this pass shows its picture: in a window, when the last one
 // shown is a display refresh old, or S was just pressed. Only such a pass
 // draws the picture and the status text, and present_pass then takes the

@@ -6,7 +6,6 @@
 #include "gfx/gl.h"
 #include "gfx/graphics_state.h"
 #include "results/intervals.h"
-#include "results/schedule.h"
 #include "text/font_file.h"
 #include "text/font_registry.h"
 #include "text/font_style.h"
@@ -43,8 +42,7 @@ std::string throughput_text(const RunState* run, double elapsed) {
   return rate_text(particles, elapsed) + " particles/s";
 }
 
-std::string time_to_block_text(const RunState* run, double elapsed) {
-  int64_t left = samples_to_checkpoint(run_samples(run), run->ledger.next_checkpoint);
+std::string time_to_block_text(const RunState* run, int64_t left, double elapsed) {
   if (samples_taken(run) < 1 || !(elapsed > 0)) return "";
   return format_text(" in %.0f s", double(left) * elapsed / samples_taken(run));
 }
@@ -68,9 +66,9 @@ std::string status_engine_text(const RunState* run) {
 }
 
 std::string status_progress_text(const RunState* run) {
-  int32_t samples = run_samples(run), checkpoint = run->ledger.next_checkpoint;
-  return format_text("Sample %d (%d^4 in %lld)\n%lg particles", samples, checkpoint,
-                     static_cast<long long>(samples_to_checkpoint(samples, checkpoint)), square_pixels(run) * samples);
+  BlockProgress b = block_progress(&run->ledger);
+  return format_text("Sample %d (%d^4 in %lld)\n%lg particles", b.samples, b.checkpoint, static_cast<long long>(b.left),
+                     square_pixels(run) * b.samples);
 }
 
 void draw_status(RunState* run) {
@@ -86,10 +84,10 @@ std::string progress_text(const RunState* run, double now) {
   std::string rates = rate_text(samples_taken(run), elapsed) + " samples/s, " + throughput_text(run, elapsed);
   const Ledger* l = &run->ledger;
   if (is_shard(run)) return format_text("shard %d/%d: %d samples, ", l->shard, l->shards, run_samples(run)) + rates;
-  return format_text("sample %d, ", run_samples(run)) + rates +
-         format_text(", next block %d^4 at sample %lld", l->next_checkpoint,
-                     static_cast<long long>(checkpoint_samples(l->next_checkpoint))) +
-         time_to_block_text(run, elapsed);
+  BlockProgress b = block_progress(l);
+  return format_text("sample %d, ", b.samples) + rates +
+         format_text(", next block %d^4 at sample %lld", b.checkpoint, static_cast<long long>(b.due_at)) +
+         time_to_block_text(run, b.left, elapsed);
 }
 
 void report_progress(RunState* run, bool block) {

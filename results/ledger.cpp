@@ -58,3 +58,19 @@ bool random_pass_owed(const Ledger* l) { return l->owed > 0; }
 int64_t next_sample_number(const Ledger* l) {
   return shard_sample_number(l->shard, l->shards, l->samples.passes + 1);
 }
+
+Pass next_pass(const Ledger* l, double jitter[4]) {
+  if (random_pass_owed(l)) {
+    random_pass_jitter(l->seed, l->owed, jitter);
+    return Pass{'r', l->owed, {}};
+  }
+  int64_t sample = next_sample_number(l);
+  sample_jitter(int32_t(sample), jitter);
+  return Pass{'s', sample, {}};
+}
+
+BlockProgress block_progress(const Ledger* l) {
+  int32_t samples = ledger_samples(l);
+  return BlockProgress{samples, l->next_checkpoint, checkpoint_samples(l->next_checkpoint),
+                       samples_to_checkpoint(samples, l->next_checkpoint)};
+}

@@ -55,3 +55,15 @@ int32_t ledger_samples(const Ledger* ledger);
 bool random_pass_owed(const Ledger* ledger);
 // The number of the next sample this process takes.
 int64_t next_sample_number(const Ledger* ledger);
+// The pass this process takes next: the random pass owed, else the next
+// sample (levels still empty), with its jitter fractions.
+Pass next_pass(const Ledger* ledger, double jitter[4]);
+
+// Where the run stands against its next result block.
+struct BlockProgress {
+  int32_t samples;     // scheduled samples counted
+  int32_t checkpoint;  // L of the next block
+  int64_t due_at;      // the sample count at which it is due: L^4
+  int64_t left;        // samples still to count before it
+};
+BlockProgress block_progress(const Ledger* ledger);

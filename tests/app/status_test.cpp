@@ -51,7 +51,9 @@ TEST(Status, RandomPassLineWithItsIntervalOrWhyThereIsNone) {
   for (int j = 1; j <= 3; j++) {
     Pass pass{'r', j, {2 + 2 * j, 16 - 4 - 2 * j, 2}};  // rows 16, 4 + 2j, 2 + 2j
     ledger_take(&run.ledger, &pass);
-    if (j == 1) EXPECT_EQ(random_status_text(&run), "100: 4 (1 random pass)");
+    if (j == 1) {
+      EXPECT_EQ(random_status_text(&run), "100: 4 (1 random pass)");
+    }
   }
   EXPECT_EQ(random_status_text(&run), "100: 6 +/- 5 (95%)");
   run.ledger.every = 0;
