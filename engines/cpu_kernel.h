@@ -14,12 +14,18 @@
 
 struct LoweredMap;
 
-// One map element: a drift (top 0) of the given length, or a thin kick of
-// orders 1 .. top with strengths k_j / j! at strengths[0 .. top - 1].
+// One map element. Of kind kKernelPlain, a drift (top 0) of the given
+// length, or a thin kick of orders 1 .. top with strengths k_j / j! at
+// strengths[0 .. top - 1]; of kind kKernelSkew, a skew kick of orders
+// 1 .. top; kKernelRotation, the two planes' 2 x 2 matrices at
+// strengths[0 .. 7]; kKernelMatrix, a 4 x 4 matrix at strengths[0 .. 15],
+// row by row.
+enum KernelOpKind : int32_t { kKernelPlain, kKernelSkew, kKernelRotation, kKernelMatrix };
 struct KernelOp {
   int32_t top;
   float length;
   const float* strengths;
+  KernelOpKind kind;
 };
 
 // The job as the kernels track it.
@@ -40,6 +46,7 @@ struct KernelMap {
   int32_t test_x, test_y;
   const KernelOp* ops;
   int32_t op_count;
+  int32_t linear_or_skew;     // whether any op is of a kind other than kKernelPlain
   const LoweredMap* lowered;  // the map the kernel's form was made from
 };
 

@@ -311,7 +311,9 @@ KERNEL_INLINE void drift(vf x[], vf xp[], vf y[], vf yp[], float length) {
 }
 
 // xp -= sum s_j Re(z^j), yp += sum s_j Im(z^j), z = x + iy, the powers
-// formed step by step, one complex product per order.
+// formed step by step, one complex product per order; a skew kick adds the
+// imaginary parts to xp and the real ones to yp.
+template <bool Skew = false>
 KERNEL_INLINE void kick_any(const vf x[], vf xp[], const vf y[], vf yp[], const float* s, int32_t top) {
   for (int v = 0; v < kVectors; v++) {
     vf pr = x[v], pi = y[v], sr = s[0] * x[v], si = s[0] * y[v];
@@ -322,8 +324,47 @@ KERNEL_INLINE void kick_any(const vf x[], vf xp[], const vf y[], vf yp[], const 
       sr += s[j] * r;
       si += s[j] * i;
     }
-    xp[v] -= sr;
-    yp[v] += si;
+    if (Skew) {
+      xp[v] += si;
+      yp[v] += sr;
+    } else {
+      xp[v] -= sr;
+      yp[v] += si;
+    }
+  }
+}
+
+// Each plane through its 2 x 2 matrix c[0 .. 3] (x) and c[4 .. 7] (y).
+KERNEL_INLINE void rotate(vf x[], vf xp[], vf y[], vf yp[], const float* c) {
+  for (int v = 0; v < kVectors; v++) {
+    vf u = x[v];
+    x[v] = c[0] * u + c[1] * xp[v];
+    xp[v] = c[2] * u + c[3] * xp[v];
+    u = y[v];
+    y[v] = c[4] * u + c[5] * yp[v];
+    yp[v] = c[6] * u + c[7] * yp[v];
+  }
+}
+
+// (x, xp, y, yp) through the 4 x 4 matrix m, row by row, each sum from its
+// first term on.
+KERNEL_INLINE void transform(vf x[], vf xp[], vf y[], vf yp[], const float* m) {
+  for (int v = 0; v < kVectors; v++) {
+    vf a = x[v], b = xp[v], c = y[v], d = yp[v];
+    x[v] = m[0] * a + m[1] * b + m[2] * c + m[3] * d;
+    xp[v] = m[4] * a + m[5] * b + m[6] * c + m[7] * d;
+    y[v] = m[8] * a + m[9] * b + m[10] * c + m[11] * d;
+    yp[v] = m[12] * a + m[13] * b + m[14] * c + m[15] * d;
+  }
+}
+
+// The elements of the kinds other than drifts and normal kicks.
+KERNEL_INLINE void apply_other(const KernelOp* o, vf x[], vf xp[], vf y[], vf yp[]) {
+  switch (o->kind) {
+    case kKernelSkew: kick_any<true>(x, xp, y, yp, o->strengths, o->top); break;
+    case kKernelRotation: rotate(x, xp, y, yp, o->strengths); break;
+    case kKernelMatrix: transform(x, xp, y, yp, o->strengths); break;
+    default: break;
   }
 }
 
@@ -343,9 +384,15 @@ KERNEL_INLINE void kick_to(const vf x[], vf xp[], const vf y[], vf yp[], const f
 // orders get a loop of their own (HighOrders).
 const int32_t kUnrolledOrders = 4;
 
-template <bool HighOrders>
+// Maps with skew kicks or linear elements (Others) have a loop of their
+// own too, so that maps of drifts and normal kicks keep theirs as it was.
+template <bool HighOrders, bool Others>
 KERNEL_INLINE void apply_map(const KernelMap* m, vf x[], vf xp[], vf y[], vf yp[]) {
   for (const KernelOp* o = m->ops; o != m->ops + m->op_count; o++) {
+    if (Others && o->kind != kKernelPlain) {
+      apply_other(o, x, xp, y, yp);
+      continue;
+    }
     switch (o->top) {
       case 0: drift(x, xp, y, yp, o->length); break;
       case 1: kick_to<1>(x, xp, y, yp, o->strengths); break;
@@ -366,7 +413,7 @@ KERNEL_INLINE void apply_map(const KernelMap* m, vf x[], vf xp[], vf y[], vf yp[
 // vectors are unrolled, so they live in registers.
 const int32_t kRefill = kSlots / 16 > 0 ? kSlots / 16 : 1;
 
-template <bool TestX, bool TestY, bool HighOrders>
+template <bool TestX, bool TestY, bool HighOrders, bool Others>
 __attribute__((noinline)) void track(Tracker* k) {
   Lanes* lanes = &k->lanes;
   for (int slot = 0; slot < kSlots; slot++) lanes->start[slot] = kNever;
@@ -397,16 +444,16 @@ __attribute__((noinline)) void track(Tracker* k) {
       for (int v = 0; v < kVectors; v++) alive[v] = lanes->alive[v];
       if (t >= kRestartClock) restart_clock(lanes, t, k->map->turn_limit), t = 0;
     }
-    apply_map<HighOrders>(k->map, x, xp, y, yp);
+    apply_map<HighOrders, Others>(k->map, x, xp, y, yp);
   }
 }
 
-template <bool HighOrders>
+template <bool HighOrders, bool Others>
 void track_tests(Tracker* k) {
-  if (k->map->test_x && k->map->test_y) track<true, true, HighOrders>(k);
-  else if (k->map->test_x) track<true, false, HighOrders>(k);
-  else if (k->map->test_y) track<false, true, HighOrders>(k);
-  else track<false, false, HighOrders>(k);
+  if (k->map->test_x && k->map->test_y) track<true, true, HighOrders, Others>(k);
+  else if (k->map->test_x) track<true, false, HighOrders, Others>(k);
+  else if (k->map->test_y) track<false, true, HighOrders, Others>(k);
+  else track<false, false, HighOrders, Others>(k);
 }
 
 void track_sample(KernelSample* sample, KernelTally* tally) {
@@ -421,8 +468,9 @@ void track_sample(KernelSample* sample, KernelTally* tally) {
   k.queue.drained = false;
   bool high = false;
   for (int32_t e = 0; e < k.map->op_count; e++) high = high || k.map->ops[e].top > kUnrolledOrders;
-  if (high) track_tests<true>(&k);
-  else track_tests<false>(&k);
+  bool others = k.map->linear_or_skew != 0;
+  if (high) others ? track_tests<true, true>(&k) : track_tests<true, false>(&k);
+  else others ? track_tests<false, true>(&k) : track_tests<false, false>(&k);
   tally->turns += k.turns;
 }
 

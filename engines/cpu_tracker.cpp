@@ -27,14 +27,25 @@ void kernel_limits(const LoweredMap* m, KernelMap* k) {
   k->test_y = m->tested[2] || m->tested[3];
 }
 
-// Drifts, and the kicks that change a particle: orders above a kick's last
+// The elements that change a particle: orders above a kick's last
 // non-zero one add nothing, and a kick without one is left out.
 void kernel_ops(const LoweredMap* m, std::vector<KernelOp>* ops) {
   for (const LoweredOp& op : m->ops) {
     const float* values = m->value.data() + op.first;
-    if (op.kind == kLoweredDrift) ops->push_back(KernelOp{0, values[0], nullptr});
-    else if (op.top > 0) ops->push_back(KernelOp{op.top, 0, values});
+    switch (op.kind) {
+      case kLoweredDrift: ops->push_back(KernelOp{0, values[0], nullptr, kKernelPlain}); break;
+      case kLoweredKick: if (op.top > 0) ops->push_back(KernelOp{op.top, 0, values, kKernelPlain}); break;
+      case kLoweredSkewKick: if (op.top > 0) ops->push_back(KernelOp{op.top, 0, values, kKernelSkew}); break;
+      case kLoweredRotation: ops->push_back(KernelOp{-1, 0, values, kKernelRotation}); break;
+      case kLoweredMatrix: ops->push_back(KernelOp{-1, 0, values, kKernelMatrix}); break;
+    }
   }
+}
+
+bool linear_or_skew(const std::vector<KernelOp>& ops) {
+  for (const KernelOp& op : ops)
+    if (op.kind != kKernelPlain) return true;
+  return false;
 }
 
 int32_t turn_limit(const LoweredMap* m) {
@@ -57,6 +68,7 @@ void cpu_map(const LoweredMap* lowered, CpuMap* m) {
   kernel_limits(lowered, k);
   k->ops = m->ops.data();
   k->op_count = int32_t(m->ops.size());
+  k->linear_or_skew = linear_or_skew(m->ops);
   k->lowered = lowered;
   m->build = cpu_best_kernel();
 }

@@ -1,5 +1,6 @@
 #include "map/job_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -90,10 +91,29 @@ void append_iterations(JobSettings* s, const WordList* w) {
 }
 
 void append_element(JobSettings* s, const WordList* w, const JobLine& at) {
-  MapElement e = parse_element(w);
-  if (e.kind == kElementDrift) check_finite(s, e.length, w, 1, at);
-  for (int32_t j = 0; j < e.orders; j++) check_finite(s, e.strengths[j], w, j + 1, at);
+  std::string why;
+  MapElement e = parse_element(w, &why);
+  if (!why.empty()) note_line_problem(s, at, why);
+  int32_t used = e.kind == kElementDrift ? 1 : std::min(w->count - 1, e.orders);
+  for (int32_t k = 1; k <= used && k < w->count; k++) check_finite(s, std::strtod(w->words[k], nullptr), w, k, at);
   growarray_append(&s->elements, &e);
+}
+
+// NOTE: the beam sizes are sqrt(beta * emittance): a DA in sigma needs
+// positive emittances.
+void read_emittance(JobSettings* s, const WordList* w, const JobLine& at) {
+  for (int k = 0; k < 2; k++) {
+    s->emittance[k] = number_at(s, w, k + 1, at);
+    if (!(s->emittance[k] > 0))
+      note_line_problem(s, at, format_text("emittance %s %s: emittances must be positive", word_at(w, 1), word_at(w, 2)));
+  }
+}
+
+void read_precision(JobSettings* s, const WordList* w, const JobLine& at) {
+  const char* word = word_at(w, 1);
+  if (ascii_equal_nocase(word, "single")) s->precision = kPrecisionSingle;
+  else if (ascii_equal_nocase(word, "double")) s->precision = kPrecisionDouble;
+  else note_line_problem(s, at, format_text("precision %s: it must be single or double", word));
 }
 
 void apply_line(JobSettings* s, const WordList* w, const JobLine& at) {
@@ -105,7 +125,9 @@ void apply_line(JobSettings* s, const WordList* w, const JobLine& at) {
   else if (ascii_equal_nocase(key, "maxsamples")) s->maxsamples = std::atoi(word_at(w, 1));
   else if (ascii_equal_nocase(key, "randompasses")) s->randompasses = std::atoi(word_at(w, 1));
   else if (ascii_equal_nocase(key, "seed")) s->seed = std::strtoull(word_at(w, 1), nullptr, 10);
-  else if (ascii_equal_nocase(key, "D") || ascii_equal_nocase(key, "K")) append_element(s, w, at);
+  else if (ascii_equal_nocase(key, "emittance")) read_emittance(s, w, at);
+  else if (ascii_equal_nocase(key, "precision")) read_precision(s, w, at);
+  else if (is_element_key(key)) append_element(s, w, at);
 }
 
 void apply_text(JobSettings* s, char* line, const JobLine& at) {
@@ -139,6 +161,8 @@ JobSettings job_defaults() {
   s.maxsamples = 0;
   s.randompasses = 4;
   s.seed = kDefaultSeed;
+  s.emittance[0] = s.emittance[1] = 0;
+  s.precision = kPrecisionSingle;
   s.problem[0] = 0;
   return s;
 }
@@ -257,15 +281,52 @@ int32_t element_count(const JobSettings* s) { return static_cast<int32_t>(s->ele
 
 const MapElement* element_at(const JobSettings* s, int32_t k) { return growarray_at<MapElement>(&s->elements, k); }
 
-MapElement parse_element(const WordList* w) {
-  MapElement e{kElementDrift, 0, 0, nullptr};
-  if (ascii_equal_nocase(w->words[0], "D")) {
-    e.length = std::strtod(word_at(w, 1), nullptr);
-    return e;
-  }
-  e.kind = kElementKick;
-  e.orders = w->count - 1;
-  e.strengths = static_cast<double*>(std::malloc(sizeof(double) * (size_t(e.orders) + 1)));
-  for (int32_t j = 1; j < w->count; j++) e.strengths[j - 1] = std::strtod(w->words[j], nullptr);
+namespace {
+
+const char* const kElementKeys[] = {"D", "K", "KS", "R", "M"};
+
+double* numbers_of(const WordList* w, size_t room) {
+  double* v = static_cast<double*>(std::calloc(room + 1, sizeof(double)));
+  for (int32_t j = 1; j < w->count && size_t(j) <= room; j++) v[j - 1] = std::strtod(w->words[j], nullptr);
+  return v;
+}
+
+// R qx qy with the Twiss functions 1, 0 unless given; beta must be positive.
+MapElement rotation(const WordList* w, std::string* why) {
+  MapElement e{kElementRotation, 0, 6, numbers_of(w, 6)};
+  if (w->count == 3) e.strengths[2] = e.strengths[4] = 1;
+  if (w->count != 3 && w->count != 7)
+    *why = format_text("R takes qx qy or qx qy betx alfx bety alfy, not %d numbers", w->count - 1);
+  else if (!(e.strengths[2] > 0 && e.strengths[4] > 0))
+    *why = "R: the beta functions must be positive";
   return e;
 }
+
+MapElement matrix(const WordList* w, std::string* why) {
+  if (w->count != 17) *why = format_text("M takes the sixteen numbers m11 .. m44 row by row, not %d", w->count - 1);
+  return MapElement{kElementMatrix, 0, 16, numbers_of(w, 16)};
+}
+
+MapElement kick(const WordList* w, ElementKind kind) {
+  MapElement e{kind, 0, w->count - 1, nullptr};
+  e.strengths = numbers_of(w, size_t(e.orders));
+  return e;
+}
+
+}  // namespace
+
+bool is_element_key(const char* key) {
+  for (const char* k : kElementKeys)
+    if (ascii_equal_nocase(key, k)) return true;
+  return false;
+}
+
+MapElement parse_element(const WordList* w, std::string* why) {
+  const char* key = w->words[0];
+  if (ascii_equal_nocase(key, "D")) return MapElement{kElementDrift, std::strtod(word_at(w, 1), nullptr), 0, nullptr};
+  if (ascii_equal_nocase(key, "R")) return rotation(w, why);
+  if (ascii_equal_nocase(key, "M")) return matrix(w, why);
+  return kick(w, ascii_equal_nocase(key, "KS") ? kElementSkewKick : kElementKick);
+}
+
+bool has_emittance(const JobSettings* s) { return s->emittance[0] > 0 && s->emittance[1] > 0; }

@@ -17,15 +17,29 @@ struct Range {
   double high;
 };
 
-// One element of the map, parsed once from its line; the shader generator,
-// every engine and the trackers all read this record.
-enum ElementKind : int32_t { kElementDrift, kElementKick };
+// One element of the map, parsed once from its line; the lowered map and
+// the tests' trackers read this record.
+//   D length                 drift: x += length * xp, y += length * yp
+//   K k1 .. kn               thin normal multipole, integrated strengths:
+//                            xp -= sum k_j/j! Re((x+iy)^j), yp += sum k_j/j! Im((x+iy)^j)
+//   KS ks1 .. ksn            thin skew multipole:
+//                            xp += sum ks_j/j! Im((x+iy)^j), yp += sum ks_j/j! Re((x+iy)^j)
+//   R qx qy [bx ax by ay]    uncoupled linear element: each plane turned by the
+//                            phase 2 pi q with the Twiss functions beta, alpha
+//                            there (defaults 1, 0)
+//   M m11 m12 .. m44         linear element on (x, xp, y, yp), row by row
+enum ElementKind : int32_t { kElementDrift, kElementKick, kElementSkewKick, kElementRotation, kElementMatrix };
 struct MapElement {
-  ElementKind kind;   // drift or thin kick
-  double length;      // drift: x += length * xp, y += length * yp
-  int32_t orders;     // kick: strengths given, for orders 1 .. orders
-  double* strengths;  // kick: integrated strengths k_1 .. k_orders as written
+  ElementKind kind;
+  double length;      // drift: its length
+  int32_t orders;     // K, KS: strengths given, for orders 1 .. orders; R: 6; M: 16
+  double* strengths;  // K, KS: k_1 .. k_orders as written; R: qx qy bx ax by ay (defaults filled in);
+                      // M: the sixteen numbers row by row
 };
+
+// The engines' arithmetic: single precision (every engine) or double (the
+// CPU engine, and the compute engine where the GL has 64-bit floats).
+enum Precision : int32_t { kPrecisionSingle, kPrecisionDouble };
 
 struct JobSettings {
   Range xrange;          // initial x covered by the grid
@@ -41,6 +55,8 @@ struct JobSettings {
   int32_t maxsamples;    // end the run after this sample; 0 runs until quit
   int32_t randompasses;  // a random-jitter pass after every this many samples; 0 or less: none
   uint64_t seed;         // keys the random passes' jitter
+  double emittance[2];   // geometric emittances x, y of the beam in the job's units; 0 when the job gives none
+  Precision precision;   // the arithmetic the job asks for ("precision"); the command line may override it
   // The first fault met while reading: a file that exists but cannot be
   // read, or a value on a line that no run can use (a number that is not
   // finite, a baseres beyond 32 bits), with the file and line; "" if none.
@@ -94,6 +110,11 @@ int32_t iteration_at(const JobSettings* s, int32_t k);
 int32_t last_iteration(const JobSettings* s);
 int32_t element_count(const JobSettings* s);
 const MapElement* element_at(const JobSettings* s, int32_t k);
-// A map element from the words of a "D" or "K" line, key word included.
-MapElement parse_element(const WordList* words);
+// Whether the key word starts a map line (D, K, KS, R or M).
+bool is_element_key(const char* key);
+// A map element from the words of a map line, key word included; why is
+// set (and the element is not to be used) when the line cannot be one.
+MapElement parse_element(const WordList* words, std::string* why);
+// Whether the job has emittances, so that its aperture is given in beam sigma too.
+bool has_emittance(const JobSettings* s);
 

@@ -37,18 +37,41 @@ void add_constant(LoweredMap* m, double d) {
   m->value.push_back(shader_float(d));
 }
 
-LoweredOp lower_element(const MapElement* e, LoweredMap* m) {
-  LoweredOp op{kLoweredDrift, int32_t(m->written.size()), 1, 0};
-  if (e->kind == kElementDrift) {
-    add_constant(m, e->length);
-    return op;
-  }
-  op.kind = kLoweredKick;
+LoweredOp lower_kick(const MapElement* e, LoweredMap* m, LoweredOp op) {
   op.count = e->orders;
   for (int32_t j = 1; j <= e->orders; j++) {
     add_constant(m, kick_strength(e, j));
     if (m->value.back() != 0) op.top = j;  // orders above the last non-zero one add nothing
   }
+  return op;
+}
+
+// NOTE: the phase advance of a whole ring (a tune of 14.28, say) is turned
+// into its matrix in double precision: a float of 2 pi q is off by a good
+// share of a degree there.
+LoweredOp lower_rotation(const MapElement* e, LoweredMap* m, LoweredOp op) {
+  const double* v = e->strengths;  // qx qy bx ax by ay
+  double x[4], y[4];
+  rotation_matrix(v[0], v[2], v[3], x);
+  rotation_matrix(v[1], v[4], v[5], y);
+  for (double c : x) add_constant(m, c);
+  for (double c : y) add_constant(m, c);
+  op.count = 8;
+  return op;
+}
+
+LoweredOp lower_element(const MapElement* e, LoweredMap* m) {
+  LoweredOp op{kLoweredDrift, int32_t(m->written.size()), 1, 0};
+  switch (e->kind) {
+    case kElementDrift: add_constant(m, e->length); return op;
+    case kElementKick: op.kind = kLoweredKick; return lower_kick(e, m, op);
+    case kElementSkewKick: op.kind = kLoweredSkewKick; return lower_kick(e, m, op);
+    case kElementRotation: op.kind = kLoweredRotation; return lower_rotation(e, m, op);
+    case kElementMatrix: break;
+  }
+  op.kind = kLoweredMatrix;
+  op.count = 16;
+  for (int k = 0; k < 16; k++) add_constant(m, e->strengths[k]);
   return op;
 }
 
@@ -81,6 +104,15 @@ float shader_float(double d) { return std::strtof(format_text("%.9lg", d).c_str(
 Constant shader_constant(double d) { return Constant{d, shader_float(d)}; }
 
 double factorial(int n) { return n <= 1 ? 1.0 : n * factorial(n - 1); }
+
+void rotation_matrix(double q, double beta, double alpha, double m[4]) {
+  const double kTwoPi = 6.283185307179586476925286766559;
+  double c = std::cos(kTwoPi * q), s = std::sin(kTwoPi * q);
+  m[0] = c + alpha * s;
+  m[1] = beta * s;
+  m[2] = -(1 + alpha * alpha) / beta * s;
+  m[3] = c - alpha * s;
+}
 
 double kick_strength(const MapElement* e, int32_t order) {
   return order >= 1 && order <= e->orders ? e->strengths[order - 1] / factorial(order) : 0;

@@ -25,15 +25,18 @@ struct Constant {
 float shader_float(double d);
 Constant shader_constant(double d);
 
-enum LoweredKind : int32_t { kLoweredDrift, kLoweredKick };
+// drift: 1 constant, the length; kick and skew kick: orders 1 .. count, the
+// strengths k_j / j!; rotation: 8, the x plane's 2 x 2 matrix and then the
+// y plane's, row by row; matrix: 16, row by row.
+enum LoweredKind : int32_t { kLoweredDrift, kLoweredKick, kLoweredSkewKick, kLoweredRotation, kLoweredMatrix };
 
 // One element; its constants are written[first .. first + count - 1] (and
 // the same in value) of the map.
 struct LoweredOp {
   LoweredKind kind;
   int32_t first;  // index of its first constant
-  int32_t count;  // drift: 1, the length; kick: orders 1 .. count, the strengths k_j / j!
-  int32_t top;    // kick: the highest order whose float strength is not 0; 0 when none
+  int32_t count;  // how many
+  int32_t top;    // kicks: the highest order whose float strength is not 0; 0 when none
 };
 
 struct LoweredMap {
@@ -68,3 +71,6 @@ int32_t lowered_level(const LoweredMap* map, int64_t turns);
 // power; 0 for an order the element does not give.
 double kick_strength(const MapElement* e, int32_t order);
 double factorial(int n);
+// The 2 x 2 matrix (row by row) of a plane turned by the phase 2 pi q at a
+// point with the Twiss functions beta, alpha.
+void rotation_matrix(double q, double beta, double alpha, double m[4]);

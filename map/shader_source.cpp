@@ -40,14 +40,18 @@ std::string loop_head(const LoweredMap* m) {
   return t + ";i++)\n\t{\n";
 }
 
-std::string expanded_kick(const double* s, int32_t orders) {
+// The momentum changes of a kick as sums of strength times polynomial: a
+// normal kick adds -Re(z^j) to xp and Im(z^j) to yp, a skew kick Im(z^j)
+// to xp and Re(z^j) to yp.
+std::string expanded_kick(const double* s, int32_t orders, bool skew) {
   std::string t;
   for (int plane = 0; plane < 2; plane++) {
     t += plane == 0 ? "\t\txp+=" : "; yp+=";
     bool any = false;
     for (int j = 1; j <= orders; j++) {
       if (s[j - 1] == 0) continue;
-      t += format_text("%+.9lg*(", s[j - 1]) + kick_polynomial(plane, j) + ")";
+      std::string power = skew ? power_polynomial(1 - plane, j, false) : kick_polynomial(plane, j);
+      t += format_text("%+.9lg*(", s[j - 1]) + power + ")";
       any = true;
     }
     if (!any) t += "0";
@@ -55,10 +59,38 @@ std::string expanded_kick(const double* s, int32_t orders) {
   return t + ";\n";
 }
 
+// One new coordinate as a sum of the old ones (in the temporaries named),
+// from the first coefficient on.
+std::string linear_sum(const char* target, const double* c, const char* const* names, int terms) {
+  std::string t = format_text("%s=%.9lg*%s", target, c[0], names[0]);
+  for (int k = 1; k < terms; k++) t += format_text("%+.9lg*%s", c[k], names[k]);
+  return t + ";";
+}
+
+// Each plane through its 2 x 2 matrix, the old position kept in u.
+std::string rotation_block(const double* c) {
+  const char* const x[2] = {"u", "xp"};
+  const char* const y[2] = {"u", "yp"};
+  return "\t\t{ float u=x; " + linear_sum("x", c, x, 2) + " " + linear_sum("xp", c + 2, x, 2) + " u=y; " +
+         linear_sum("y", c + 4, y, 2) + " " + linear_sum("yp", c + 6, y, 2) + " }\n";
+}
+
+std::string matrix_block(const double* c) {
+  const char* const old[4] = {"a", "b", "c", "d"};
+  return "\t\t{ float a=x, b=xp, c=y, d=yp; " + linear_sum("x", c, old, 4) + " " + linear_sum("xp", c + 4, old, 4) +
+         " " + linear_sum("y", c + 8, old, 4) + " " + linear_sum("yp", c + 12, old, 4) + " }\n";
+}
+
 std::string element_block(const LoweredMap* m, const LoweredOp* op) {
   const double* c = m->written.data() + op->first;
-  if (op->kind == kLoweredDrift) return format_text("\t\tx+=%.9lg*xp; y+=%.9lg*yp;\n", c[0], c[0]);
-  return expanded_kick(c, op->count);
+  switch (op->kind) {
+    case kLoweredDrift: return format_text("\t\tx+=%.9lg*xp; y+=%.9lg*yp;\n", c[0], c[0]);
+    case kLoweredKick: return expanded_kick(c, op->count, false);
+    case kLoweredSkewKick: return expanded_kick(c, op->count, true);
+    case kLoweredRotation: return rotation_block(c);
+    case kLoweredMatrix: break;
+  }
+  return matrix_block(c);
 }
 
 std::string elements_text(const LoweredMap* m) {
@@ -145,10 +177,14 @@ std::string coefficient_text(double m) {
 
 double binomial(int n, int k) { return factorial(n) / (factorial(k) * factorial(n - k)); }
 
-std::string kick_polynomial(int plane, int order) {
+std::string kick_polynomial(int plane, int order) { return power_polynomial(plane, order, plane == 0); }
+
+// Term b of (x+iy)^n is C(n, b) x^(n-b) (iy)^b: real for even b, imaginary
+// for odd, with i^b's sign: + where b mod 4 is 0 or 1.
+std::string power_polynomial(int part, int order, bool negate) {
   std::string t;
-  for (int b = plane; b <= order; b += 2) {
-    t += (b % 4 == 0 || b % 4 == 3) ? "-" : "+";
+  for (int b = part; b <= order; b += 2) {
+    t += ((b % 4 == 0 || b % 4 == 1) != negate) ? "+" : "-";
     double whole = std::trunc(binomial(order, b));
     if (whole > 1) t += coefficient_text(whole);
     for (int f = 0; f < order; f++) {

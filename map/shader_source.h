@@ -14,6 +14,8 @@ char* generate_shader(const LoweredMap* map);
 // -Re((x+iy)^order) for plane 0, Im((x+iy)^order) for plane 1, as a signed
 // sum of monomials such as "-x*x*x+3*x*y*y".
 std::string kick_polynomial(int plane, int order);
+// Re((x+iy)^order) for part 0, Im((x+iy)^order) for part 1; negated when asked.
+std::string power_polynomial(int part, int order, bool negate);
 double binomial(int n, int k);
 
 // The compute shader of the same map: one invocation per grid point, in

@@ -12,6 +12,7 @@
 
 #include "reference/coverage.h"
 #include "reference/reference_tracker.h"
+#include "util/text_util.h"
 
 namespace {
 
@@ -82,4 +83,60 @@ TEST(CpuTracker, ParticleTurnsCountEveryTurnMade) {
   EXPECT_EQ(kept.levels, (std::vector<int64_t>{256, 0, 0}));
   delete outside;
   delete still;
+}
+
+// The ring's elements: the Henon map (a kick, then a rotation), a ring
+// seen at a sextupole with its Twiss functions, and a coupled matrix with
+// skew kicks of several orders; 6^4 and 7^4 particles.
+TEST(CpuTracker, RotationsMatricesAndSkewKicksAgreeWithTheReference) {
+  const char* henon = "baseres 7\niterations 10 100 1000\nxcollimator -1 1\nycollimator -1 1\nK 0 -2 -0.6\nR 0.205 0.204\n";
+  for (int32_t sample : {1, 9}) expect_reference_levels(henon, sample);
+  expect_reference_levels("baseres 6\niterations 50 500\nxrange -0.02 0.02\nxprange -0.001 0.001\nyrange -0.02 0.02\n"
+                          "yprange -0.001 0.001\nxcollimator -0.1 0.1\nycollimator -0.1 0.1\n"
+                          "R 28.31 29.32 30 -1.5 20 0.8\nK 0 1\n", 2);
+  expect_reference_levels("baseres 6\niterations 20 200\nxcollimator -1 1\nycollimator -1 1\n"
+                          "M 0.9 0.4 0.1 0 -0.45 0.9 0 0.05 0.05 0 0.8 0.5 0 0.1 -0.6 0.8\nKS 0.1 0.5 -1.2\nK 0 0.3\n", 3);
+}
+
+namespace {
+
+std::vector<int32_t> pixel_levels(const std::string& text, int32_t sample) {
+  TrackedJob* t = tracked_job(text);
+  std::vector<double> jitter = jitter_of(sample);
+  std::vector<int32_t> pixels(size_t(t->lowered.side) * t->lowered.side, -1);
+  cpu_track_sample(&t->map, jitter.data(), pixels.data());
+  delete t;
+  return pixels;
+}
+
+}  // namespace
+
+// R 0.25 0.25 turns each plane a quarter: x <- xp, xp <- -x. Inside
+// collimators at +-0.5 only the grid points with every coordinate within
+// them survive the first turn, and then every turn: on the unshifted 8^4
+// grid over -1 .. 1, 5 of the 8 values of each coordinate.
+TEST(CpuTracker, QuarterTurnRotationKeepsExactlyTheInnerBox) {
+  TrackedJob* t = tracked_job("baseres 8\niterations 1 2 10\nxcollimator -0.5 0.5\nycollimator -0.5 0.5\nR 0.25 0.25\n");
+  double unshifted[4] = {0, 0, 0, 0};
+  CpuSample s = cpu_track_sample(&t->map, unshifted);
+  EXPECT_EQ(s.levels, (std::vector<int64_t>{625, 4096 - 625, 0, 0}));
+  delete t;
+}
+
+// A matrix written with the numbers a rotation stands for, and a skew
+// quadrupole's matrix (xp += ks y, yp += ks x), give every particle the
+// level the rotation and the skew kick give it.
+TEST(CpuTracker, MatricesOfARotationAndOfASkewQuadrupoleTrackAlike) {
+  const std::string head = "baseres 6\niterations 10 100\nxcollimator -1 1\nycollimator -1 1\nK 0 -2\n";
+  double x[4], y[4];
+  rotation_matrix(0.31, 2, -0.3, x);
+  rotation_matrix(0.28, 1.5, 0.2, y);
+  std::string m = format_text("M %.17g %.17g 0 0 %.17g %.17g 0 0 0 0 %.17g %.17g 0 0 %.17g %.17g\n", x[0], x[1], x[2],
+                              x[3], y[0], y[1], y[2], y[3]);
+  std::vector<int32_t> rotation = pixel_levels(head + "R 0.31 0.28 2 -0.3 1.5 0.2\n", 3);
+  EXPECT_EQ(pixel_levels(head + m, 3), rotation);
+  EXPECT_NE(std::count(rotation.begin(), rotation.end(), 0), 0);
+  EXPECT_NE(std::count(rotation.begin(), rotation.end(), 1), 0);
+  const std::string ring = "baseres 6\niterations 10 100\nxcollimator -1 1\nycollimator -1 1\nR 0.31 0.28\nK 0 -2\n";
+  EXPECT_EQ(pixel_levels(ring + "KS 0.7\n", 2), pixel_levels(ring + "M 1 0 0 0 0 1 0.7 0 0 0 1 0 0.7 0 0 1\n", 2));
 }

@@ -27,6 +27,10 @@ const char* const kJobs[] = {
     "baseres 16\niterations 10 100 1000\nxrange -0.5 0.5\nxprange -0.5 0.5\nyrange -0.5 0.5\nyprange -0.5 0.5\n"
     "xcollimator -1 1\nycollimator -1 1\nD 0.5\nK 1.2 0.2\nD 0.5\nK -1.2 0 0.5\n",
     "baseres 9\niterations 50 5 500\nxcollimator -0.6 0.6\nD 1\nK 0.5 0 -2\n",
+    // The ring's elements: the Henon map, and a coupled matrix with skew kicks.
+    "baseres 12\niterations 10 100\nxcollimator -1 1\nycollimator -1 1\nK 0 -2 -0.6\nR 0.31 0.28\n",
+    "baseres 10\niterations 20 200\nxcollimator -1 1\nycollimator -1 1\n"
+    "M 0.9 0.4 0.1 0 -0.45 0.9 0 0.05 0.05 0 0.8 0.5 0 0.1 -0.6 0.8\nKS 0.1 0.5 -1.2\nK 0 0.3\n",
 };
 
 bool have_gl(std::string* why) {

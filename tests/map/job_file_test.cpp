@@ -219,3 +219,48 @@ TEST(JobFile, OnlyAMissingFileMeansTheDefaultJob) {
   JobSettings directory = read_job_file("input.txt");
   EXPECT_EQ(job_refusal(&directory), "input.txt cannot be read: Is a directory");
 }
+
+// The ring's lines: skew kicks, rotations with and without their Twiss
+// functions, matrices of exactly sixteen numbers; emittances and precision.
+TEST(JobFile, RingLinesEmittanceAndPrecision) {
+  TestDir dir;
+  JobSettings s = read_text("KS 0.5 0 1\nR 0.31 0.32\nr 0.1 0.2 3 -0.5 4 0.25\nM 1 0 0 0 0 1 0 0 0 0 1 0 0 0 0 1\n"
+                            "emittance 1e-6 2e-6\nPRECISION double\n");
+  ASSERT_EQ(s.problem[0], 0) << s.problem;
+  ASSERT_EQ(element_count(&s), 4);
+  EXPECT_EQ(element_at(&s, 0)->kind, kElementSkewKick);
+  EXPECT_EQ(element_at(&s, 0)->orders, 3);
+  const MapElement* r = element_at(&s, 1);
+  EXPECT_EQ(r->kind, kElementRotation);
+  EXPECT_EQ(std::vector<double>(r->strengths, r->strengths + 6), (std::vector<double>{0.31, 0.32, 1, 0, 1, 0}));
+  const MapElement* twiss = element_at(&s, 2);
+  EXPECT_EQ(std::vector<double>(twiss->strengths, twiss->strengths + 6), (std::vector<double>{0.1, 0.2, 3, -0.5, 4, 0.25}));
+  EXPECT_EQ(element_at(&s, 3)->kind, kElementMatrix);
+  EXPECT_EQ(element_at(&s, 3)->strengths[15], 1);
+  EXPECT_TRUE(has_emittance(&s));
+  EXPECT_EQ(s.emittance[1], 2e-6);
+  EXPECT_EQ(s.precision, kPrecisionDouble);
+  JobSettings plain = read_text("D 1\n");
+  EXPECT_FALSE(has_emittance(&plain));
+  EXPECT_EQ(plain.precision, kPrecisionSingle);
+}
+
+TEST(JobFile, RingLinesThatCannotBeElementsAreRefusedNamingTheLine) {
+  TestDir dir;
+  const struct {
+    const char* text;
+    const char* refusal;
+  } cases[] = {
+      {"D 1\nM 1 0 0 0 0 1 0 0 0 0 1 0 0 0 0\n", "input.txt line 2: M takes the sixteen numbers m11 .. m44 row by row, not 15"},
+      {"R 0.3\n", "input.txt line 1: R takes qx qy or qx qy betx alfx bety alfy, not 1 numbers"},
+      {"R 0.3 0.2 1 0 0 0\n", "input.txt line 1: R: the beta functions must be positive"},
+      {"R 0.3 0.2 1 0\n", "input.txt line 1: R takes qx qy or qx qy betx alfx bety alfy, not 4 numbers"},
+      {"KS 1 inf\n", "input.txt line 1: KS value inf is not a finite number"},
+      {"emittance 1e-6 0\n", "input.txt line 1: emittance 1e-6 0: emittances must be positive"},
+      {"precision half\n", "input.txt line 1: precision half: it must be single or double"},
+  };
+  for (const auto& c : cases) {
+    JobSettings s = read_text(c.text);
+    EXPECT_EQ(job_refusal(&s), c.refusal) << c.text;
+  }
+}

@@ -152,3 +152,20 @@ TEST(ShaderSource, ManyTurnCountsAreFoundByAShallowSearch) {
             std::string::npos);
   EXPECT_NE(shader_failure_message(5000).find("a job of 5000 turn counts"), std::string::npos);
 }
+
+// The ring's elements in the shader: a skew kick's polynomials, a
+// rotation's two planes with the old position kept, a matrix's four sums
+// of the old coordinates.
+TEST(ShaderSource, SkewKicksRotationsAndMatrices) {
+  TestDir dir;
+  std::string s = shader("KS 0.5 0 6\nR 0.25 0.5\nM 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16\n");
+  EXPECT_NE(s.find("\t\txp+=+0.5*(+y)+1*(+3*x*x*y-y*y*y); yp+=+0.5*(+x)+1*(+x*x*x-3*x*y*y);\n"), std::string::npos) << s;
+  EXPECT_NE(s.find("\t\t{ float u=x; x=6.123234e-017*u+1*xp; xp=-1*u+6.123234e-017*xp; "
+                   "u=y; y=-1*u+1.2246468e-016*yp; yp=-1.2246468e-016*u-1*yp; }\n"),
+            std::string::npos) << s;
+  EXPECT_NE(s.find("\t\t{ float a=x, b=xp, c=y, d=yp; x=1*a+2*b+3*c+4*d; xp=5*a+6*b+7*c+8*d; "
+                   "y=9*a+10*b+11*c+12*d; yp=13*a+14*b+15*c+16*d; }\n"),
+            std::string::npos) << s;
+  EXPECT_EQ(power_polynomial(0, 3, false), "+x*x*x-3*x*y*y");
+  EXPECT_EQ(power_polynomial(1, 2, true), "-2*x*y");
+}

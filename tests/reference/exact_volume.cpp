@@ -43,16 +43,55 @@ double area(const Polygon& poly) {
 
 }  // namespace
 
+namespace {
+
+// The two planes' matrices of one element, row by row; false for an
+// element that couples the planes or is not linear.
+bool element_planes(const MapElement* e, double ex[4], double ey[4]) {
+  switch (e->kind) {
+    case kElementDrift:
+      ex[0] = ex[3] = ey[0] = ey[3] = 1, ex[1] = ey[1] = e->length, ex[2] = ey[2] = 0;
+      return true;
+    case kElementKick: {
+      for (int32_t j = 2; j <= e->orders; j++)
+        if (e->strengths[j - 1] != 0) return false;
+      double k1 = e->orders >= 1 ? e->strengths[0] : 0;  // k_1 / 1!
+      ex[0] = ex[3] = ey[0] = ey[3] = 1, ex[1] = ey[1] = 0, ex[2] = -k1, ey[2] = k1;
+      return true;
+    }
+    case kElementRotation: {
+      const double* v = e->strengths;  // qx qy bx ax by ay, turned here independently of the program
+      const double* twiss[2] = {v + 2, v + 4};
+      double* out[2] = {ex, ey};
+      for (int p = 0; p < 2; p++) {
+        double mu = 2 * M_PI * v[p], c = std::cos(mu), sn = std::sin(mu), b = twiss[p][0], a = twiss[p][1];
+        out[p][0] = c + a * sn, out[p][1] = b * sn, out[p][2] = -(1 + a * a) / b * sn, out[p][3] = c - a * sn;
+      }
+      return true;
+    }
+    case kElementMatrix: {
+      const double* m = e->strengths;
+      for (int r = 0; r < 2; r++)
+        for (int c = 2; c < 4; c++)
+          if (m[r * 4 + c] != 0 || m[c * 4 + r] != 0) return false;
+      ex[0] = m[0], ex[1] = m[1], ex[2] = m[4], ex[3] = m[5];
+      ey[0] = m[10], ey[1] = m[11], ey[2] = m[14], ey[3] = m[15];
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
 bool plane_matrices(const JobSettings* s, double mx[4], double my[4]) {
   for (double* m : {mx, my}) m[0] = m[3] = 1, m[1] = m[2] = 0;
   for (int32_t k = 0; k < element_count(s); k++) {
-    const MapElement* e = element_at(s, k);
-    for (int32_t j = 2; e->kind == kElementKick && j <= e->orders; j++)
-      if (e->strengths[j - 1] != 0) return false;
-    double k1 = e->kind == kElementKick && e->orders >= 1 ? e->strengths[0] : 0;  // k_1 / 1!
-    double dx[4] = {1, e->length, 0, 1}, kx[4] = {1, 0, -k1, 1}, ky[4] = {1, 0, k1, 1};
-    apply_after(e->kind == kElementDrift ? dx : kx, mx);
-    apply_after(e->kind == kElementDrift ? dx : ky, my);
+    double ex[4], ey[4];
+    if (!element_planes(element_at(s, k), ex, ey)) return false;
+    apply_after(ex, mx);
+    apply_after(ey, my);
   }
   return true;
 }

@@ -1,5 +1,5 @@
-// The exact surviving volume of an uncoupled linear job: drifts and kicks
-// of order 1 only. Such a ring moves x and y independently, each by one
+// The exact surviving volume of an uncoupled linear job: drifts, kicks of
+// order 1 only, rotations and matrices that do not couple the planes. Such a ring moves x and y independently, each by one
 // 2 x 2 matrix per turn, and a collimator keeps a particle while x (or y)
 // after t turns lies within its limits: in the plane of the initial
 // conditions a strip. The particles that pass turn count T are those inside
@@ -22,5 +22,6 @@ std::vector<double> exact_row_volumes(const JobSettings* s);
 double surviving_area(const Range& q, const Range& p, const Range& limits, const double m[4], int last);
 
 // The one-turn matrices of the x and y planes (row-major); false for a job
-// with a kick of order 2 or higher.
+// with a kick of order 2 or higher, a skew kick or a matrix that couples
+// the planes.
 bool plane_matrices(const JobSettings* s, double mx[4], double my[4]);

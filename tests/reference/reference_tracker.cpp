@@ -12,14 +12,14 @@ struct Particle {
   float x, xp, y, yp;
 };
 
-struct Kick {
-  std::vector<float> strength;  // k_j / j! for j = 1 .., index 0 unused
-};
-
+// A drift (length), a normal or skew kick (k_j / j! for j = 1 .., index 0
+// unused), or a linear element (a 4 x 4 matrix, row by row, of which a
+// rotation fills the two 2 x 2 blocks on the diagonal alone).
 struct Element {
-  bool drift;
+  ElementKind kind;
   float length;
-  Kick kick;
+  std::vector<float> strength;
+  float m[16];
 };
 
 // j! in double: exact up to 22!, and k_j / j! is rounded once, to double,
@@ -30,32 +30,69 @@ double factorial_of(int j) {
   return f;
 }
 
+// The phase advance mu = 2 pi q of one plane at beta, alpha, into the
+// block at row r, column r of the matrix.
+void rotation_block(double q, double beta, double alpha, int r, float m[16]) {
+  double mu = 2 * 3.14159265358979323846 * q, c = std::cos(mu), s = std::sin(mu);
+  m[r * 4 + r] = gl_float(c + alpha * s);
+  m[r * 4 + r + 1] = gl_float(beta * s);
+  m[(r + 1) * 4 + r] = gl_float(-(1 + alpha * alpha) / beta * s);
+  m[(r + 1) * 4 + r + 1] = gl_float(c - alpha * s);
+}
+
+Element element_of(const MapElement* m) {
+  Element e{m->kind, gl_float(m->length), {0}, {}};
+  if (m->kind == kElementKick || m->kind == kElementSkewKick)
+    for (int32_t j = 1; j <= m->orders; j++) e.strength.push_back(gl_float(m->strengths[j - 1] / factorial_of(j)));
+  if (m->kind == kElementMatrix)
+    for (int k = 0; k < 16; k++) e.m[k] = gl_float(m->strengths[k]);
+  if (m->kind == kElementRotation) {
+    rotation_block(m->strengths[0], m->strengths[2], m->strengths[3], 0, e.m);
+    rotation_block(m->strengths[1], m->strengths[4], m->strengths[5], 2, e.m);
+  }
+  return e;
+}
+
 std::vector<Element> elements_of(const JobSettings* s) {
   std::vector<Element> out;
-  for (int32_t k = 0; k < element_count(s); k++) {
-    const MapElement* m = element_at(s, k);
-    Element e{m->kind == kElementDrift, gl_float(m->length), {}};
-    e.kick.strength.push_back(0);
-    for (int32_t j = 1; m->kind == kElementKick && j <= m->orders; j++)
-      e.kick.strength.push_back(gl_float(m->strengths[j - 1] / factorial_of(j)));
-    out.push_back(e);
-  }
+  for (int32_t k = 0; k < element_count(s); k++) out.push_back(element_of(element_at(s, k)));
   return out;
 }
 
+void kick(const Element& e, Particle* p) {
+  std::complex<float> z(p->x, p->y), power(1, 0), sum(0, 0);
+  for (size_t j = 1; j < e.strength.size(); j++) {
+    power *= z;
+    sum += e.strength[j] * power;
+  }
+  if (e.kind == kElementSkewKick) {
+    p->xp += sum.imag();
+    p->yp += sum.real();
+  } else {
+    p->xp -= sum.real();
+    p->yp += sum.imag();
+  }
+}
+
+// Row r of the matrix times the old coordinates, summed from the first
+// term on; a rotation's blocks use their own plane alone.
+float row(const Element& e, int r, const float v[4]) {
+  if (e.kind == kElementRotation) {
+    int c = r / 2 * 2;
+    return e.m[r * 4 + c] * v[c] + e.m[r * 4 + c + 1] * v[c + 1];
+  }
+  return e.m[r * 4] * v[0] + e.m[r * 4 + 1] * v[1] + e.m[r * 4 + 2] * v[2] + e.m[r * 4 + 3] * v[3];
+}
+
 void apply(const Element& e, Particle* p) {
-  if (e.drift) {
+  if (e.kind == kElementDrift) {
     p->x += e.length * p->xp;
     p->y += e.length * p->yp;
     return;
   }
-  std::complex<float> z(p->x, p->y), power(1, 0), sum(0, 0);
-  for (size_t j = 1; j < e.kick.strength.size(); j++) {
-    power *= z;
-    sum += e.kick.strength[j] * power;
-  }
-  p->xp -= sum.real();
-  p->yp += sum.imag();
+  if (e.kind == kElementKick || e.kind == kElementSkewKick) return kick(e, p);
+  const float v[4] = {p->x, p->xp, p->y, p->yp};
+  *p = Particle{row(e, 0, v), row(e, 1, v), row(e, 2, v), row(e, 3, v)};
 }
 
 // The collimators as tested: a limit at or beyond 1e20 means none, and is
