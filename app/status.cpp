@@ -32,6 +32,13 @@ bool progress_in_place() {
   return terminal;
 }
 
+// The DA in beam sigma with its 95% interval.
+std::string da_status_text(const JobSettings* job, const RandomInterval* v) {
+  std::string t = format_text("DA %.4lg sigma", da_sigma(job, v->volume));
+  if (v->passes < 2) return t + " (1 random pass)";
+  return t + format_text(", %.4lg to %.4lg (95%%)", da_sigma(job, v->low), da_sigma(job, v->high));
+}
+
 double square_pixels(const RunState* run) { return double(run->map.side) * run->map.side; }
 
 // Particle-turns per second over the whole run, when the engine counts
@@ -113,6 +120,7 @@ std::string random_status_text(const RunState* run) {
   RandomInterval v = random_interval(&run->settings, &l->randoms, iteration_count(&run->settings));
   std::string turns = format_text("%d: ", last_iteration(&run->settings));
   if (v.passes < 1) return turns + "no random pass yet";
+  if (has_emittance(&run->settings)) return turns + da_status_text(&run->settings, &v);
   if (v.passes < 2) return turns + format_text("%.6lg (1 random pass)", v.volume);
   return turns + format_text("%.6lg +/- %.2lg (95%%)", v.volume, v.high - v.volume);
 }

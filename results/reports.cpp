@@ -1,6 +1,7 @@
 #include "results/reports.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -28,6 +29,15 @@ double lattice_bias(const Ledger* l, int32_t row) {
   return particle_volume(l->job) * (static_cast<double>(difference) / (double(n) * double(p)));
 }
 
+// NOTE: the interval's ends map to the DA's, as D grows with the volume; a
+// lower end below 0 is a DA of 0.
+std::string da_sigma_columns(const JobSettings* job, const RandomInterval* v) {
+  if (!has_emittance(job)) return "";
+  std::string t = v->passes >= 1 ? format_text(",%.9lg", da_sigma(job, v->volume)) : std::string(",-");
+  return t + (v->passes >= 2 ? format_text(",%.9lg,%.9lg", da_sigma(job, v->low), da_sigma(job, v->high))
+                             : std::string(",-,-"));
+}
+
 // NOTE: a figure that does not exist yet (a mean of no pass, an error of
 // one) is written as "-" rather than as 0 or a NaN, which a reader could
 // take for a measurement.
@@ -37,7 +47,7 @@ std::string aperture_row(const Ledger* l, int32_t row) {
   t += v.passes >= 1 ? format_text(",%.9lg", v.volume) : std::string(",-");
   t += v.passes >= 2 ? format_text(",%.9lg,%.9lg,%.9lg", v.error, v.low, v.high) : std::string(",-,-,-");
   t += v.passes >= 1 && l->samples.passes >= 1 ? format_text(",%.9lg", lattice_bias(l, row)) : std::string(",-");
-  return t + "\n";
+  return t + da_sigma_columns(l->job, &v) + "\n";
 }
 
 std::string aperture_header(const Ledger* l, const std::string& job, const char* when) {
@@ -85,6 +95,11 @@ int report_finish(ReportFile* r) {
   return kExitResultsLost;
 }
 
+double da_sigma(const JobSettings* job, double volume) {
+  double v = volume > 0 ? volume : 0;
+  return std::pow(2 * v / (M_PI * M_PI * job->emittance[0] * job->emittance[1]), 0.25);
+}
+
 std::string results_start_text(const char* when) { return format_text("Veldspan job started %s\n", when); }
 
 std::string row_label(const JobSettings* job, int32_t row) {
@@ -105,7 +120,8 @@ std::string result_block_text(const Ledger* l, int32_t checkpoint) {
 }
 
 std::string aperture_text(const Ledger* l, const std::string& job, const char* when) {
-  std::string t = aperture_header(l, job, when) + "Iters,passes,volume,stat_err,lo95,hi95,lattice_bias\n";
+  std::string t = aperture_header(l, job, when) + "Iters,passes,volume,stat_err,lo95,hi95,lattice_bias" +
+                  (has_emittance(l->job) ? ",da_sigma,da_lo95,da_hi95\n" : "\n");
   for (int32_t row = 0; row <= iteration_count(l->job); row++) t += aperture_row(l, row);
   return t;
 }

@@ -51,6 +51,12 @@ void write_due_reports(Reports* reports, const Ledger* ledger, const LedgerDue* 
 // are finished. Returns 0, or kExitResultsLost.
 int finish_reports(Reports* reports, Ledger* ledger);
 
+// The dynamic aperture in beam sigma of a surviving volume: the radius D
+// of the 4D ball in normalised coordinates with the same volume,
+// pi^2 D^4 / 2 = volume / (ex ey). It counts islands and every phase; a
+// radial scan at one phase gives another number.
+double da_sigma(const JobSettings* job, double volume);
+
 // The first line of output.csv.
 std::string results_start_text(const char* when);
 // The label of result row i: "Domain", then the turn counts in job order.

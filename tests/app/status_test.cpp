@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace {
 
 const JobSettings* ring_job() {
@@ -58,4 +60,20 @@ TEST(Status, RandomPassLineWithItsIntervalOrWhyThereIsNone) {
   EXPECT_EQ(random_status_text(&run), "100: 6 +/- 5 (95%)");
   run.ledger.every = 0;
   EXPECT_EQ(random_status_text(&run), "Random passes off");
+}
+
+// With emittances the line gives the DA in beam sigma: the radius of the
+// 4D ball in normalised coordinates of the volume that survived.
+TEST(Status, DynamicApertureInSigmaWhenTheJobHasEmittances) {
+  RunState run = status_run(2, 3, 0.5);
+  run.settings.emittance[0] = 0.5;
+  run.settings.emittance[1] = 2;
+  run.ledger.job = &run.settings;
+  for (int j = 1; j <= 3; j++) {
+    Pass pass{'r', j, {2 + 2 * j, 16 - 4 - 2 * j, 2}};
+    ledger_take(&run.ledger, &pass);
+  }
+  // Volume 6: D = (2 * 6 / pi^2)^(1/4) = 1.0501; 1.03167 .. 10.96833 give 0.6762 .. 1.2210.
+  EXPECT_EQ(random_status_text(&run), "100: DA 1.05 sigma, 0.6762 to 1.221 (95%)");
+  EXPECT_NEAR(da_sigma(&run.settings, 6), std::pow(12 / (M_PI * M_PI), 0.25), 1e-15);
 }

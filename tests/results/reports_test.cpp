@@ -8,7 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <regex>
 
@@ -158,4 +161,34 @@ TEST(Reports, FullDiskLeavesOnlyWholeBlocksAndTheRestFollowsLater) {
   testing::internal::GetCapturedStderr();
   EXPECT_EQ(read_file("output.csv"), whole + cut);
   EXPECT_EQ(reports.output.unwritten, "");
+}
+
+// With emittances aperture.csv gives the DA in beam sigma of each row and
+// the ends of its interval; without, the columns are not there.
+TEST(Reports, ApertureGainsTheDynamicApertureInSigmaWithEmittances) {
+  JobSettings job = read_job_file("/nonexistent/input.txt");
+  job.baseres = 2;
+  job.emittance[0] = 0.5;
+  job.emittance[1] = 2;
+  Ledger l = start_ledger(&job, 0, 0);
+  for (int j = 1; j <= 2; j++) {
+    Pass pass{'r', j, {4 + 4 * j, 12 - 4 * j}};  // survivors 8 and 12 of 16
+    ledger_take(&l, &pass);
+  }
+  std::string text = aperture_text(&l, "ring", "t");
+  EXPECT_NE(text.find("Iters,passes,volume,stat_err,lo95,hi95,lattice_bias,da_sigma,da_lo95,da_hi95\n"),
+            std::string::npos) << text;
+  // D = (2 V / (pi^2 ex ey))^(1/4) of the volume and of the interval's
+  // ends, an end below 0 giving 0.
+  std::string row = text.substr(text.find("\n100,") + 1);
+  double volume, low, high, d, d_low, d_high;
+  ASSERT_EQ(std::sscanf(row.c_str(), "100,2,%lf,%*[^,],%lf,%lf,-,%lf,%lf,%lf", &volume, &low, &high, &d, &d_low, &d_high),
+            6) << row;
+  auto da = [](double v) { return std::pow(2 * std::max(v, 0.0) / (M_PI * M_PI), 0.25); };
+  EXPECT_EQ(volume, 10);
+  EXPECT_NEAR(d, da(volume), 1e-8);
+  EXPECT_NEAR(d_low, da(low), 1e-8);
+  EXPECT_NEAR(d_high, da(high), 1e-8);
+  job.emittance[0] = 0;
+  EXPECT_EQ(aperture_text(&l, "ring", "t").find("da_sigma"), std::string::npos);
 }
