@@ -25,7 +25,7 @@ def check(what, ok):
 
 def pixels_of(picture, hex_colour):
     rgb = [int(hex_colour[k:k + 2], 16) for k in (1, 3, 5)]
-    return int(numpy.all(picture[:, :, :3] == rgb, axis=2).sum())
+    return int(numpy.all(picture[..., :3] == rgb, axis=-1).sum())
 
 
 def main():
@@ -48,6 +48,23 @@ def main():
         check(f"the band's colour ({pixels_of(picture, '#9ecae1')} pixels)", pixels_of(picture, "#9ecae1") > 2000)
         check(f"the random mean's colour ({pixels_of(picture, '#08519c')} pixels)", pixels_of(picture, "#08519c") > 300)
         check(f"the first block's colour ({pixels_of(picture, '#ff7f0e')} pixels)", pixels_of(picture, "#ff7f0e") > 50)
+        with_da = os.path.join(scratch, "da")
+        os.mkdir(with_da)
+        with open(os.path.join(data, "output.csv")) as f, open(os.path.join(with_da, "output.csv"), "w") as g:
+            g.write(f.read())
+        with open(os.path.join(data, "aperture.csv")) as f, open(os.path.join(with_da, "aperture.csv"), "w") as g:
+            lines = f.read().splitlines()
+            g.write(lines[0] + "\n" + lines[1] + ",da_sigma,da_lo95,da_hi95\n")
+            for k, line in enumerate(lines[2:]):
+                g.write(line + f",{5 - k},{4.5 - k},{5.5 - k}\n")
+        run = subprocess.run([tool, with_da], capture_output=True, text=True)
+        check(f"with DA columns: status 0 ({run.returncode}: {run.stderr.strip()})", run.returncode == 0)
+        if run.returncode == 0:
+            picture = numpy.round(matplotlib.image.imread(os.path.join(with_da, "aperture.png")) * 255).astype(int)
+            height, width = picture.shape[:2]
+            check(f"with DA columns: a third panel, 1950 x 520 pixels ({width} x {height})", (width, height) == (1950, 520))
+            third = picture[:, 1300:, :3]
+            check("with DA columns: the third panel has the band", pixels_of(third, "#9ecae1") > 2000)
         empty = os.path.join(scratch, "job")
         os.mkdir(empty)
         with open(os.path.join(data, "output.csv")) as f, open(os.path.join(empty, "output.csv"), "w") as g:
