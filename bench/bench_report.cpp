@@ -138,6 +138,12 @@ double map_flops(const CpuMap* map) {
   return flops;
 }
 
+double map_kicks(const CpuMap* map) {
+  double kicks = 0;
+  for (const KernelOp& op : map->ops) kicks += op.kind == kKernelSkew || (op.kind == kKernelPlain && op.top > 0);
+  return kicks;
+}
+
 double peak_share(double rate, double flops_per_turn, double peak) {
   return peak > 0 && std::isfinite(rate) ? rate * flops_per_turn / peak : 0;
 }
@@ -159,9 +165,9 @@ std::string job_text(const JobReport* r) {
 }
 
 std::string table_head() {
-  return "| job | engine | samples/s | particle-turns/s | / cpu engine | tracking share of the pass "
+  return "| job | engine | samples/s | particle-turns/s | particle-kicks/s | / cpu engine | tracking share of the pass "
          "| FP32 peak while tracking (per processor second) | level diff |\n"
-         "|---|---|---|---|---|---|---|---|\n";
+         "|---|---|---|---|---|---|---|---|---|\n";
 }
 
 std::string table_rows(const JobReport* r) {
@@ -169,9 +175,10 @@ std::string table_rows(const JobReport* r) {
   for (const EngineReport& e : r->engines) {
     if (e.passes.empty()) continue;
     EngineFigures f = engine_figures(&e);
-    t += report_text("| %s | %s | %.4g | %s | %s | %s | %s | %.2g |\n", r->name.c_str(), engine_name(e.engine),
-                     1 / f.pass, rate_text(f.rate).c_str(), cpu_ratio_text(r, &f).c_str(),
-                     share_text(&f, kStageTrack).c_str(), peak_text(r, &e, &f).c_str(), f.level_difference);
+    t += report_text("| %s | %s | %.4g | %s | %s | %s | %s | %s | %.2g |\n", r->name.c_str(), engine_name(e.engine),
+                     1 / f.pass, rate_text(f.rate).c_str(), rate_text(f.rate * r->kicks_per_turn).c_str(),
+                     cpu_ratio_text(r, &f).c_str(), share_text(&f, kStageTrack).c_str(), peak_text(r, &e, &f).c_str(),
+                     f.level_difference);
   }
   return t;
 }

@@ -38,6 +38,7 @@ struct JobReport {
   std::string name;
   int64_t particles;      // per sample
   double flops_per_turn;  // useful flops of a particle's turn through the map
+  double kicks_per_turn;  // thin kicks (normal or skew) a particle passes in a turn
   PeakFigures peak;       // measured beside this job's runs
   std::vector<EngineReport> engines;
   std::vector<KernelReport> kernels;  // when asked for
@@ -63,6 +64,9 @@ EngineFigures engine_figures(const EngineReport* report);
 // adds), a kick of orders 1 .. n 10n - 6 (the complex powers and sums).
 // Collimator tests are not counted.
 double map_flops(const CpuMap* map);
+// Thin kicks in one turn of the map (the unit peers quote their speed in:
+// particle-kicks, or element passes, per second).
+double map_kicks(const CpuMap* map);
 // The share of the peak that a tracking rate (particle-turns per second)
 // reaches.
 double peak_share(double rate, double flops_per_turn, double peak);

@@ -118,7 +118,7 @@ void read_arguments(int argc, char** argv) {
   if (bench.min_passes < 1) bench.min_passes = 1;
   if (bench.engines.empty()) bench.engines.assign(std::begin(kDefaultEngines), std::end(kDefaultEngines));
   if (!bench.jobs.empty()) return;
-  for (const char* job : {"worked", "ring", "outside"})
+  for (const char* job : {"worked", "ring", "outside", "lattice"})
     bench.jobs.push_back(std::string(VELDSPAN_SOURCE_DIR) + "/bench/jobs/" + job);
 }
 
@@ -280,7 +280,8 @@ JobReport bench_job(const std::string& job) {
   CpuMap map;
   cpu_map(&lowered, &map);
   int64_t side = lowered.side;
-  JobReport report{base_name(job), side * side, map_flops(&map), measure_fp32_peak(cpu_tracker_threads(), 1.0), {}, {}};
+  JobReport report{base_name(job), side * side, map_flops(&map), map_kicks(&map),
+                   measure_fp32_peak(cpu_tracker_threads(), 1.0), {}, {}};
   SampleCounts counts;
   for (EngineKind engine : bench.engines)
     if (engine_runs_here(engine)) report.engines.push_back(bench_engine(report.name, engine, &counts));

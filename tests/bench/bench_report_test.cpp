@@ -45,21 +45,22 @@ TEST(BenchReport, PeakShareCountsTheFlopsOfTheMap) {
   CpuMap map;
   cpu_map(&lowered, &map);
   EXPECT_EQ(map_flops(&map), 46);
+  EXPECT_EQ(map_kicks(&map), 2);
   EXPECT_DOUBLE_EQ(peak_share(1e9, 46, 1e11), 0.46);
   EXPECT_EQ(peak_share(1e9, 46, 0), 0) << "no peak measured";
 }
 
 TEST(BenchReport, EnginesCompareWithTheCpuEngineInTurnsOrInSamples) {
-  JobReport r{"ring", 16, 46, PeakFigures{1e6, 5e5, "test"}, {}, {}};
+  JobReport r{"ring", 16, 46, 2, PeakFigures{1e6, 5e5, "test"}, {}, {}};
   r.engines.push_back(EngineReport{kEngineCpu, 0, {pass(0.01, 0, 0.02, 100, 0)}});
   r.engines.push_back(EngineReport{kEngineFragment, 0, {pass(0.04, 0, 0.04, 100, 0)}});
   std::string rows = table_rows(&r);
   // The CPU engine made 1e4 turns/s while tracking (46% of the peak) and
   // 5e3 per processor second (46% of that peak); the fragment engine a
   // quarter of its rate, and no share of the CPU's peak.
-  EXPECT_NE(rows.find("| ring | cpu | 100 | 1e+04 | 1.00 | 100.0% | 46.0% (46.0%) |"), std::string::npos) << rows;
-  EXPECT_NE(rows.find("| ring | fragment | 25 | 2.5e+03 | 0.25 | 100.0% | - |"), std::string::npos) << rows;
+  EXPECT_NE(rows.find("| ring | cpu | 100 | 1e+04 | 2e+04 | 1.00 | 100.0% | 46.0% (46.0%) |"), std::string::npos) << rows;
+  EXPECT_NE(rows.find("| ring | fragment | 25 | 2.5e+03 | 5e+03 | 0.25 | 100.0% | - |"), std::string::npos) << rows;
   // Particles that make no turn: the engines compare in samples.
   r.engines[0].passes[0].particle_turns = r.engines[1].passes[0].particle_turns = 0;
-  EXPECT_NE(table_rows(&r).find("| fragment | 25 | - | 0.25 |"), std::string::npos) << table_rows(&r);
+  EXPECT_NE(table_rows(&r).find("| fragment | 25 | - | - | 0.25 |"), std::string::npos) << table_rows(&r);
 }
