@@ -96,8 +96,9 @@ int report_finish(ReportFile* r) {
 }
 
 double da_sigma(const JobSettings* job, double volume) {
+  const double kPi = 3.14159265358979323846;
   double v = volume > 0 ? volume : 0;
-  return std::pow(2 * v / (M_PI * M_PI * job->emittance[0] * job->emittance[1]), 0.25);
+  return std::pow(2 * v / (kPi * kPi * job->emittance[0] * job->emittance[1]), 0.25);
 }
 
 std::string results_start_text(const char* when) { return format_text("Veldspan job started %s\n", when); }
