@@ -1,8 +1,10 @@
 #include "app/run.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "app/job.h"
 #include "app/run_record.h"
@@ -65,9 +67,23 @@ bool sample_limit_reached(const RunState* run) {
 
 bool run_complete(const RunState* run) { return sample_limit_reached(run) && !random_pass_owed(&run->ledger); }
 
-void enter_job_dir(const RunOptions* options) {
-  if (options->job_dir.empty() || change_dir(options->job_dir.c_str())) return;
-  fatal_error(format_text("The job directory %s cannot be entered", options->job_dir.c_str()).c_str());
+// NOTE: a job directory that is not there (or is a file, or may not be
+// entered) is a mistake on the command line, refused as one before
+// anything is written, rather than a failed run logged into the directory
+// the program was started in.
+bool enter_job_dir(const RunOptions* options) {
+  errno = 0;
+  if (options->job_dir.empty() || change_dir(options->job_dir.c_str())) return true;
+  std::string why = errno ? std::strerror(errno) : "it cannot be entered";
+  refuse_run_command(format_text("the job directory %s cannot be entered: %s", options->job_dir.c_str(), why.c_str()));
+  return false;
+}
+
+// A GPU asked for by number that cannot be had is refused like a bad value
+// on the command line: the run would otherwise take another engine, or
+// fail as a run, without the device ever being there.
+[[noreturn]] void refuse_device(const RunOptions* options, const std::string& why) {
+  close_graphics_and_exit(refuse_run_command(format_text("--device %d: %s", int(options->device), why.c_str())));
 }
 
 // A GL context, in a window or without one. Without a window, the CPU
@@ -82,6 +98,7 @@ bool open_gl(RunState* run, const RunOptions* options) {
   if (options->engine == kEngineCpu) return false;
   std::string why;
   if (open_headless(options->device, &why)) return true;
+  if (options->device >= 0) refuse_device(options, why);
   if (options->engine != kEngineAuto)
     fatal_error(format_text("No GL context without a window: %s", why.c_str()).c_str());
   std::fprintf(stderr, "no GL context without a window (%s); the CPU engine takes the samples\n", why.c_str());
@@ -188,7 +205,7 @@ int run_job(const RunOptions* options) {
   RunState* run = &the_run;
   run->windowed = !options->headless;
   if (options->headless) graphics.headless = 1;
-  enter_job_dir(options);
+  if (!enter_job_dir(options)) return kExitBadCommandLine;
   read_run_job(run);
   install_stop_signals();
   start_job(run, options, open_gl(run, options));
