@@ -187,6 +187,9 @@ void start_job(RunState* run, const RunOptions* options, bool have_gl) {
   if (have_gl && !load_shader_api(&why)) fatal_problem(&why);
   char* source = prepare_job(run);
   choose_and_prepare(run, options, have_gl, source);
+  // A shard writes no result file: it leaves their temporaries to the run
+  // or the merge that does.
+  if (!options->shards) remove_stale_temporaries();
   start_results(run);
   run->levels.assign(run->map.turn_counts.size() + 1, 0);
   run->particle_turns = 0;

@@ -160,6 +160,24 @@ TEST(EndToEnd, RandomPassesWriteApertureCsvAndLeaveOutputCsvAlone) {
   EXPECT_NE(access("aperture.csv", F_OK), 0) << "randompasses 0 writes no aperture.csv";
 }
 
+// A run killed while it wrote a result file left its temporary file; the
+// next run in the directory removes it (a shard, which writes no result
+// file, leaves it to the run or merge that does).
+TEST(EndToEnd, StaleTemporaryFilesGoAtTheNextStart) {
+  TestDir dir;
+  write_file("input.txt", kRandomPassJob);
+  for (const char* name : {"aperture.csv.tmp", "output.csv.tmp"}) write_file(name, "Iters,pas");
+  ASSERT_EQ(run_program(120, {"--headless", "--engine", "cpu", "--shard", "0/2", "--max-samples", "1"}), 0)
+      << read_file("program.log");
+  EXPECT_EQ(read_file("aperture.csv.tmp"), "Iters,pas");
+  ASSERT_EQ(run_program(120, {"--headless", "--engine", "cpu", "--max-samples", "1"}), 0) << read_file("program.log");
+  EXPECT_NE(access("aperture.csv.tmp", F_OK), 0);
+  EXPECT_NE(access("output.csv.tmp", F_OK), 0);
+  EXPECT_NE(read_file("program.log").find("aperture.csv.tmp, left by a write that never finished, was removed"),
+            std::string::npos) << read_file("program.log");
+  EXPECT_EQ(aperture_file(read_file("aperture.csv")).rows.size(), 3u);
+}
+
 TEST(EndToEnd, LongLivedRingAgreesWithTheReference) {
   TestDir dir;
   write_file("input.txt",
