@@ -10,6 +10,7 @@
 #include "app/run_record.h"
 #include "app/status.h"
 #include "gfx/clock.h"
+#include "gfx/display_loss.h"
 #include "gfx/frame.h"
 #include "gfx/gl.h"
 #include "gfx/graphics_state.h"
@@ -134,6 +135,12 @@ void frame_step(RunState* run, bool shown) {
   run->stage_seconds[kStagePresent] = PerfClock() - drawn;
 }
 
+// NOTE: called on the way out of a process whose display was lost, which
+// would otherwise take the results still outside their files with it:
+// they go to their files or to stderr, and the log says so, as at any
+// other end of the run.
+void write_pending_results() { finish_reports(&the_run.reports, &the_run.ledger); }
+
 void headless_step(RunState* run) {
   double t = PerfClock();
   report_progress(run, false);
@@ -212,7 +219,9 @@ int run_job(const RunOptions* options) {
   read_run_job(run);
   install_stop_signals();
   start_job(run, options, open_gl(run, options));
+  set_display_loss_hook(write_pending_results);
   while (!run->quit && !stop_reason(run)) run_pass(run);
   if (!run->windowed) finish_progress(run);
+  set_display_loss_hook(nullptr);  // the results are finished here
   return finish_run_record(run, finish_reports(&run->reports, &run->ledger));
 }

@@ -20,6 +20,7 @@
 #include "process.h"
 #include "results.h"
 #include "test_dir.h"
+#include "xvfb.h"
 
 namespace {
 
@@ -407,6 +408,34 @@ TEST(EndToEnd, ResultsThatNeverReachTheFileGoToStderrWithStatusFour) {
     ASSERT_TRUE(std::regex_search(log, m, kLogLine)) << end << ": " << log;
     EXPECT_EQ(m[1], "output.csv could not be written; the results missing from it were written to stderr");
   }
+}
+
+// The display dies under a run whose results never reached output.csv:
+// they reach stderr before the process ends, and the log says so.
+TEST(EndToEnd, ResultsOutsideTheFileReachStderrWhenTheDisplayIsLost) {
+  TestDir dir;
+  mkdir("output.csv", 0755);
+  write_file("input.txt", kAllLostJob);
+  std::string shared = getenv("DISPLAY");
+  XvfbServer doomed;
+  ASSERT_TRUE(xvfb_start(&doomed));
+  int pid = spawn_program({VELDSPAN_PROGRAM}, "program.log");
+  bool shown = wait_for_window(30);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // past sample 1
+  xvfb_stop(&doomed);
+  setenv("DISPLAY", shared.c_str(), 1);
+  ASSERT_TRUE(shown);
+  EXPECT_EQ(wait_program(pid, 30), 1) << read_file("program.log");
+  std::string output = read_file("program.log");
+  size_t lost = output.find("The connection to the X display was lost; the run ends here\n");
+  ASSERT_NE(lost, std::string::npos) << output;
+  EXPECT_NE(output.find("output.csv could not be written; the results missing from it were written to stderr:\n",
+                        lost), std::string::npos) << output;
+  EXPECT_NE(output.find("\n4^4 grid\nIters,4D_Vol\nDomain,16\n10,0\n100,0\n\n", lost), std::string::npos) << output;
+  std::smatch m;
+  std::string log = read_file("graphics_error.log");
+  ASSERT_TRUE(std::regex_search(log, m, kLogLine)) << log;
+  EXPECT_EQ(m[1], "output.csv could not be written; the results missing from it were written to stderr");
 }
 
 // Waits for the message box, then gives it the focus and presses Return
