@@ -32,15 +32,18 @@ const int kKeyS = 0x53, kKeyQ = 0x51;
 // refresh, and would then hold every pass to the refresh rate. The square
 // is tracked and counted in every pass all the same.
 const double kPresentPeriod = 1.0 / 60;
+// How long the loop sleeps on the window's messages, at most, between two
+// looks at a window that cannot show the square.
+const int kWindowWaitMs = 50;
 
-// A pass that cannot be trusted is said once, however often it is taken
-// again.
+// A pass that cannot be trusted is said once per cause: taken again and
+// refused for the same cause, it says nothing new, until a pass is counted
+// or the cause changes.
 bool refuse_pass(RunState* run, const Pass* pass, const char* reason) {
-  int64_t key = pass->kind == 's' ? pass->number : -pass->number;
-  if (run->refused != key)
+  if (run->refused != reason)
     std::fprintf(stderr, "%s %lld not counted: %s; it is taken again\n",
                  pass->kind == 's' ? "sample" : "random pass", static_cast<long long>(pass->number), reason);
-  run->refused = key;
+  run->refused = reason;
   return false;
 }
 
@@ -50,6 +53,7 @@ void add_turns(RunState* run, int64_t turns) {
 }
 
 bool count_pass(RunState* run, Pass* pass, const SampleResult* result) {
+  run->refused.clear();
   pass->levels = run->levels;
   add_turns(run, result->particle_turns);
   LedgerDue due = ledger_take(&run->ledger, pass);
@@ -141,6 +145,23 @@ void frame_step(RunState* run, bool shown) {
 // other end of the run.
 void write_pending_results() { finish_reports(&the_run.reports, &the_run.ledger); }
 
+// NOTE: a pass refused because the window cannot show the square would be
+// refused again at once, pass after pass, for as long as the window stays
+// so. The loop sleeps on the window's messages instead, and takes the pass
+// again once the window was resized or came back on the screen; meanwhile
+// the status text, drawn whenever the window shows, says why it waits.
+bool waiting_for_window(const RunState* run) {
+  return run->windowed && !run->refused.empty() && square_hidden_reason(run->map.side);
+}
+
+void wait_step(RunState* run) {
+  wait_for_messages(kWindowWaitMs);
+  run->clock_now = PerfClock();
+  bool shown = presentation_due(run);
+  if (shown) draw_status(run);
+  present_pass(run, shown);
+}
+
 void headless_step(RunState* run) {
   double t = PerfClock();
   report_progress(run, false);
@@ -200,7 +221,7 @@ void start_job(RunState* run, const RunOptions* options, bool have_gl) {
   start_results(run);
   run->levels.assign(run->map.turn_counts.size() + 1, 0);
   run->particle_turns = 0;
-  run->refused = 0;
+  run->refused.clear();
   run->max_samples = options->max_samples >= 0 ? options->max_samples : run->settings.maxsamples;
   run->time_limit = options->max_seconds;
   run->clock_now = run->clock_started = PerfClock();
@@ -220,7 +241,7 @@ int run_job(const RunOptions* options) {
   install_stop_signals();
   start_job(run, options, open_gl(run, options));
   set_display_loss_hook(write_pending_results);
-  while (!run->quit && !stop_reason(run)) run_pass(run);
+  while (!run->quit && !stop_reason(run)) waiting_for_window(run) ? wait_step(run) : run_pass(run);
   if (!run->windowed) finish_progress(run);
   set_display_loss_hook(nullptr);  // the results are finished here
   return finish_run_record(run, finish_reports(&run->reports, &run->ledger));

@@ -600,6 +600,14 @@ int platform_dispatch_messages() {
 
 void platform_post_quit(int) { x11.quit_pending = true; }
 
+// NOTE: XPending also sends what Xlib holds for the server, so that the
+// answers the wait is for can come at all.
+void platform_wait_messages(int milliseconds) {
+  if (x11.quit_pending || !x11.display || XPending(x11.display) > 0) return;
+  pollfd ready = {ConnectionNumber(x11.display), POLLIN, 0};
+  poll(&ready, 1, milliseconds);
+}
+
 // NOTE: the keys held are those our window's own key events left held, as
 // the Windows keyboard state follows the messages its thread took: a key
 // typed into another program's window is not ours (the server's keymap,

@@ -118,7 +118,8 @@ TEST(Engines, BadCommandLinesPrintTheUsageAndWriteNothing) {
       {{"--headless", "no-such-dir"}, "the job directory no-such-dir cannot be entered: No such file or directory"},
       {{"input.txt"}, "the job directory input.txt cannot be entered: Not a directory"},
       {{"--headless", "--device", "99"}, "veldspan: --device 99: EGL device 99 could not be used ("},
-      {{"--headless", "--engine", "fragment", "--device", "99"}, "devices found)\nusage: veldspan [options] [JOBDIR]\n"},
+      {{"--headless", "--engine", "fragment", "--device", "99"},
+       "devices found)\nusage: veldspan [options] [JOBDIR]\n"},
   };
   for (const auto& c : absent) {
     TestDir dir;

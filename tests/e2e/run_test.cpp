@@ -272,10 +272,32 @@ std::vector<int> lit_rows(const std::string& bmp, int from_x) {
 
 // A full 1024 x 1024 square of level 1 (every particle starts outside the
 // collimators) with the bundled font, started in the current directory.
-int start_lost_square_with_font() {
+int start_lost_square_with_font(std::vector<std::string> options = {}) {
   write_file("input.txt", "baseres 32\niterations 10 100\nxcollimator 2 3\nycollimator 2 3\n");
   write_file("font.dat", read_file(VELDSPAN_SOURCE_DIR "/examples/font.dat"));
-  return spawn_program({VELDSPAN_PROGRAM}, "program.log");
+  options.insert(options.begin(), VELDSPAN_PROGRAM);
+  return spawn_program(options, "program.log");
+}
+
+// Seconds of processor time the process has used so far.
+double cpu_seconds(int pid) {
+  std::vector<std::string> fields = split(read_file("/proc/" + std::to_string(pid) + "/stat"), ' ');
+  return (std::atof(fields.at(13).c_str()) + std::atof(fields.at(14).c_str())) / double(sysconf(_SC_CLK_TCK));
+}
+
+size_t samples_recorded() { return split(read_file("samples.rec"), '\n').size(); }
+
+// White pixels of the window's picture in the rectangle from (x0, y0) to
+// (x1, y1), y from the top.
+int white_pixels(int x0, int y0, int x1, int y1) {
+  int width = 0, height = 0, white = 0;
+  std::vector<unsigned char> p = window_picture(&width, &height);
+  for (int y = y0; y < std::min(y1, height); y++)
+    for (int x = x0; x < std::min(x1, width); x++) {
+      size_t at = (size_t(y) * size_t(width) + size_t(x)) * 3;
+      white += p.at(at) == 255 && p[at + 1] == 255 && p[at + 2] == 255;
+    }
+  return white;
 }
 
 TEST(EndToEnd, StatusTextStandsInTheStripBesideAnUnchangedSquare) {
@@ -349,6 +371,38 @@ TEST(EndToEnd, ShortPassesStillShowTheSquareAndFreshStatus) {
     EXPECT_NE(strip(p).find_first_not_of('\0'), std::string::npos) << "the status text is shown";
   }
   EXPECT_NE(strip(pictures[0]), strip(pictures[1])) << "the status text moved on";
+}
+
+// The fragment engine draws the square into the window: a window made
+// smaller than the square cannot give a pass. The run says so once, sleeps
+// on its messages instead of taking the refused pass again and again, shows
+// why it waits in the status text, and goes on once the window is resized.
+TEST(EndToEnd, WindowTooSmallForTheSquareIsWaitedForNotSpunOn) {
+  TestDir dir;
+  int pid = start_lost_square_with_font({"--engine", "fragment"});
+  ASSERT_TRUE(wait_for_window(30));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const std::string resize = "xdotool search --onlyvisible --class 'OpenGL WinClass' windowsize %@ ";
+  ASSERT_EQ(shell(resize + "600 500"), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  size_t recorded = samples_recorded();
+  double cpu = cpu_seconds(pid);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  EXPECT_LT(cpu_seconds(pid) - cpu, 0.3) << "the refused pass is taken again and again";
+  EXPECT_EQ(samples_recorded(), recorded) << "no pass counted in a window smaller than the square";
+  // The status strip starts at the window's height; the waiting lines lie
+  // below the engine's, from 12 line heights down.
+  EXPECT_GT(white_pixels(500, 128, 600, 180), 20) << "the status text says why the run waits";
+  ASSERT_EQ(shell(resize + "1280 1024"), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_GT(samples_recorded(), recorded) << "passes go on once the window shows the square";
+  EXPECT_EQ(white_pixels(1024, 128, 1280, 180), 0) << "the waiting lines are gone";
+  hold_key("q");
+  ASSERT_EQ(wait_program(pid, 30), 0) << read_file("program.log");
+  std::string log = read_file("program.log");
+  std::regex refused("(sample|random pass) \\d+ not counted: the window is smaller than the square; it is "
+                     "taken again\n");
+  EXPECT_EQ(std::distance(std::sregex_iterator(log.begin(), log.end(), refused), std::sregex_iterator()), 1) << log;
 }
 
 TEST(EndToEnd, ClosingTheWindowEndsWithStatusZeroAndNoLog) {
