@@ -515,6 +515,10 @@ TEST(EndToEnd, FatalPathsLogShowTheBoxAndExitWithStatusOne) {
       {"baseres 4\nD nan\n", "input.txt line 2: D value nan is not a finite number", {}},
       {"baseres 4\niterations 100 10\n", "iterations must be ascending: 10 follows 100", {}},
       {"baseres 4\nxrange 1 -1\n", "xrange 1 -1: its low value must be below its high value", {}},
+      {"baseres 4\niterations 10 4294967396\n",
+       "input.txt line 2: iterations 4294967396 is out of range; turn counts are 1 to 2147483647", {}},
+      {"baseres 4\nxprange -1e39 1e39\nD 0\n",
+       "input.txt line 2: xprange value -1e39 is beyond single precision (the largest float is 3.40282347e+38)", {}},
       {nullptr, "input.txt cannot be read: Is a directory", {}},
   };
   for (const Case& c : cases) {
