@@ -39,19 +39,6 @@ TEST(Options, EveryOptionAndTheJobDirectory) {
   EXPECT_EQ(error, "the job directory is empty (\"\"); name a directory, or none for the working directory");
 }
 
-// A device is used only by a GL engine of a run without a window.
-TEST(Options, DeviceThatNothingUsesIsNamed) {
-  RunOptions o;
-  ASSERT_TRUE(parse({"--headless", "--device", "2"}, &o));
-  EXPECT_EQ(unused_device_text(&o), "");
-  ASSERT_TRUE(parse({"--engine", "compute"}, &o));
-  EXPECT_EQ(unused_device_text(&o), "");
-  ASSERT_TRUE(parse({"--headless", "--engine", "cpu", "--device", "2"}, &o));
-  EXPECT_EQ(unused_device_text(&o), "--device 2 is ignored: the cpu engine uses no GPU");
-  ASSERT_TRUE(parse({"--engine", "fragment", "--device", "0"}, &o));
-  EXPECT_EQ(unused_device_text(&o), "--device 0 is ignored: it chooses the GPU of a run without a window (--headless)");
-}
-
 TEST(Options, AutoChoosesByRendererAndVersion) {
   EXPECT_EQ(choose_engine(kEngineAuto, false, "", 0), kEngineCpu);
   EXPECT_EQ(choose_engine(kEngineAuto, true, "llvmpipe (LLVM 15.0.6, 256 bits)", 4.5f), kEngineCpu);

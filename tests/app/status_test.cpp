@@ -59,13 +59,3 @@ TEST(Status, RandomPassLineWithItsIntervalOrWhyThereIsNone) {
   run.ledger.every = 0;
   EXPECT_EQ(random_status_text(&run), "Random passes off");
 }
-
-// Lines short enough for the status strip: why the last pass was not
-// counted, and, while the run waits for the window, that it waits.
-TEST(Status, RefusedPassSaysWhyAndWhetherTheRunWaits) {
-  EXPECT_EQ(status_refusal_text("", false), "");
-  EXPECT_EQ(status_refusal_text("the window is smaller than the square", true),
-            "Waiting:\nthe window is smaller than the square;\npasses go on once the window\nshows the whole square");
-  EXPECT_EQ(status_refusal_text("pixels hold colours that are no loss class", false),
-            "Last pass not counted:\npixels hold colours that are no loss class");
-}

@@ -167,13 +167,15 @@ TEST(EndToEnd, RandomPassesWriteApertureCsvAndLeaveOutputCsvAlone) {
 TEST(EndToEnd, StaleTemporaryFilesGoAtTheNextStart) {
   TestDir dir;
   write_file("input.txt", kRandomPassJob);
-  for (const char* name : {"aperture.csv.tmp", "output.csv.tmp"}) write_file(name, "Iters,pas");
+  const char* const stale[] = {"aperture.csv.tmp", "output.csv.tmp", "input.txt.tmp"};
+  for (const char* name : stale) write_file(name, "Iters,pas");
+  write_file("notes.tmp", "Iters,pas");
   ASSERT_EQ(run_program(120, {"--headless", "--engine", "cpu", "--shard", "0/2", "--max-samples", "1"}), 0)
       << read_file("program.log");
   EXPECT_EQ(read_file("aperture.csv.tmp"), "Iters,pas");
   ASSERT_EQ(run_program(120, {"--headless", "--engine", "cpu", "--max-samples", "1"}), 0) << read_file("program.log");
-  EXPECT_NE(access("aperture.csv.tmp", F_OK), 0);
-  EXPECT_NE(access("output.csv.tmp", F_OK), 0);
+  for (const char* name : stale) EXPECT_NE(access(name, F_OK), 0) << name;
+  EXPECT_EQ(read_file("notes.tmp"), "Iters,pas") << "not the program's own";
   EXPECT_NE(read_file("program.log").find("aperture.csv.tmp, left by a write that never finished, was removed"),
             std::string::npos) << read_file("program.log");
   EXPECT_EQ(aperture_file(read_file("aperture.csv")).rows.size(), 3u);
