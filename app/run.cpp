@@ -85,8 +85,8 @@ bool enter_job_dir(const RunOptions* options) {
 }
 
 // A GPU asked for by number that cannot be had is refused like a bad value
-// on the command line: the run would otherwise take another engine, or
-// fail as a run, without the device ever being there.
+// on the command line, rather than run on the CPU (auto) or logged as a
+// failed run (an engine named).
 [[noreturn]] void refuse_device(const RunOptions* options, const std::string& why) {
   close_graphics_and_exit(refuse_run_command(format_text("--device %d: %s", int(options->device), why.c_str())));
 }
@@ -241,7 +241,10 @@ int run_job(const RunOptions* options) {
   install_stop_signals();
   start_job(run, options, open_gl(run, options));
   set_display_loss_hook(write_pending_results);
-  while (!run->quit && !stop_reason(run)) waiting_for_window(run) ? wait_step(run) : run_pass(run);
+  while (!run->quit && !stop_reason(run)) {
+    if (waiting_for_window(run)) wait_step(run);
+    else run_pass(run);
+  }
   if (!run->windowed) finish_progress(run);
   set_display_loss_hook(nullptr);  // the results are finished here
   return finish_run_record(run, finish_reports(&run->reports, &run->ledger));
