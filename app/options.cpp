@@ -69,7 +69,10 @@ bool parse_options(int argc, const char* const* argv, RunOptions* o, std::string
     } else if (a.size() > 1 && a[0] == '-') {
       *error = "unknown option " + a;
       return false;
-    } else if (o->job_dir.empty() && !a.empty()) {
+    } else if (a.empty()) {
+      *error = "the job directory is empty (\"\"); name a directory, or none for the working directory";
+      return false;
+    } else if (o->job_dir.empty()) {
       o->job_dir = a;
     } else {
       *error = "more than one job directory: " + a;
@@ -103,13 +106,36 @@ std::string usage_text() {
 
 const char* program_version() { return VELDSPAN_VERSION; }
 
+int refuse_run_command(const std::string& why) {
+  std::string usage = usage_text();
+  std::fprintf(stderr, "veldspan: %s\n%s", why.c_str(), usage.substr(0, usage.find('\n') + 1).c_str());
+  return kExitBadCommandLine;
+}
+
+// NOTE: a batch script may name the task's GPU whatever the engine (the
+// Slurm task script does, for every task given a GPU), so a device that
+// nothing uses is not refused; it is named, so that nobody takes the run
+// for one on that GPU.
+std::string unused_device_text(const RunOptions* o) {
+  if (o->device < 0) return "";
+  if (o->engine == kEngineCpu)
+    return format_text("--device %d is ignored: the cpu engine uses no GPU", static_cast<int>(o->device));
+  if (!o->headless)
+    return format_text("--device %d is ignored: it chooses the GPU of a run without a window (--headless)",
+                       static_cast<int>(o->device));
+  return "";
+}
+
 int read_command_line(int argc, const char* const* argv, RunOptions* options) {
   std::string error;
   if (!parse_options(argc, argv, options, &error)) {
     std::fprintf(stderr, "veldspan: %s\n%s", error.c_str(), usage_text().c_str());
-    return 2;
+    return kExitBadCommandLine;
   }
   if (options->help) std::fputs(usage_text().c_str(), stdout);
   else if (options->version) std::printf("veldspan %s\n", program_version());
-  return options->help || options->version ? 0 : -1;
+  if (options->help || options->version) return 0;
+  std::string unused = unused_device_text(options);
+  if (!unused.empty()) std::fprintf(stderr, "veldspan: %s\n", unused.c_str());
+  return -1;
 }

@@ -25,7 +25,17 @@ RunOptions default_options();
 bool parse_options(int argc, const char* const* argv, RunOptions* options, std::string* error);
 std::string usage_text();
 // Reads the command line; prints the usage or the version, or refuses a
-// bad line (usage on stderr, status 2) before anything is written. Returns
-// the exit status when the program is to end now, -1 when it is to run.
+// bad line (usage on stderr, status 2) before anything is written, and
+// warns of a --device that nothing will use. Returns the exit status when
+// the program is to end now, -1 when it is to run.
 int read_command_line(int argc, const char* const* argv, RunOptions* options);
+// The exit status of a command line the program does not take.
+const int kExitBadCommandLine = 2;
+// A command line that parsed but names what is not there (a job directory,
+// a GPU): the reason and the usage's first line on stderr; returns
+// kExitBadCommandLine.
+int refuse_run_command(const std::string& why);
+// The warning for a --device that the run will not use (with the cpu
+// engine, or in a window); "" when it is used or not given.
+std::string unused_device_text(const RunOptions* options);
 const char* program_version();

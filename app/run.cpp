@@ -1,13 +1,16 @@
 #include "app/run.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "app/job.h"
 #include "app/run_record.h"
 #include "app/status.h"
 #include "gfx/clock.h"
+#include "gfx/display_loss.h"
 #include "gfx/frame.h"
 #include "gfx/gl.h"
 #include "gfx/graphics_state.h"
@@ -29,15 +32,18 @@ const int kKeyS = 0x53, kKeyQ = 0x51;
 // refresh, and would then hold every pass to the refresh rate. The square
 // is tracked and counted in every pass all the same.
 const double kPresentPeriod = 1.0 / 60;
+// How long the loop sleeps on the window's messages, at most, between two
+// looks at a window that cannot show the square.
+const int kWindowWaitMs = 50;
 
-// A pass that cannot be trusted is said once, however often it is taken
-// again.
+// A pass that cannot be trusted is said once per cause: taken again and
+// refused for the same cause, it says nothing new, until a pass is counted
+// or the cause changes.
 bool refuse_pass(RunState* run, const Pass* pass, const char* reason) {
-  int64_t key = pass->kind == 's' ? pass->number : -pass->number;
-  if (run->refused != key)
+  if (run->refused != reason)
     std::fprintf(stderr, "%s %lld not counted: %s; it is taken again\n",
                  pass->kind == 's' ? "sample" : "random pass", static_cast<long long>(pass->number), reason);
-  run->refused = key;
+  run->refused = reason;
   return false;
 }
 
@@ -47,6 +53,7 @@ void add_turns(RunState* run, int64_t turns) {
 }
 
 bool count_pass(RunState* run, Pass* pass, const SampleResult* result) {
+  run->refused.clear();
   pass->levels = run->levels;
   add_turns(run, result->particle_turns);
   LedgerDue due = ledger_take(&run->ledger, pass);
@@ -65,9 +72,23 @@ bool sample_limit_reached(const RunState* run) {
 
 bool run_complete(const RunState* run) { return sample_limit_reached(run) && !random_pass_owed(&run->ledger); }
 
-void enter_job_dir(const RunOptions* options) {
-  if (options->job_dir.empty() || change_dir(options->job_dir.c_str())) return;
-  fatal_error(format_text("The job directory %s cannot be entered", options->job_dir.c_str()).c_str());
+// NOTE: a job directory that is not there (or is a file, or may not be
+// entered) is a mistake on the command line, refused as one before
+// anything is written, rather than a failed run logged into the directory
+// the program was started in.
+bool enter_job_dir(const RunOptions* options) {
+  errno = 0;
+  if (options->job_dir.empty() || change_dir(options->job_dir.c_str())) return true;
+  std::string why = errno ? std::strerror(errno) : "it cannot be entered";
+  refuse_run_command(format_text("the job directory %s cannot be entered: %s", options->job_dir.c_str(), why.c_str()));
+  return false;
+}
+
+// A GPU asked for by number that cannot be had is refused like a bad value
+// on the command line, rather than run on the CPU (auto) or logged as a
+// failed run (an engine named).
+[[noreturn]] void refuse_device(const RunOptions* options, const std::string& why) {
+  close_graphics_and_exit(refuse_run_command(format_text("--device %d: %s", int(options->device), why.c_str())));
 }
 
 // A GL context, in a window or without one. Without a window, the CPU
@@ -82,6 +103,7 @@ bool open_gl(RunState* run, const RunOptions* options) {
   if (options->engine == kEngineCpu) return false;
   std::string why;
   if (open_headless(options->device, &why)) return true;
+  if (options->device >= 0) refuse_device(options, why);
   if (options->engine != kEngineAuto)
     fatal_error(format_text("No GL context without a window: %s", why.c_str()).c_str());
   std::fprintf(stderr, "no GL context without a window (%s); the CPU engine takes the samples\n", why.c_str());
@@ -115,6 +137,29 @@ void frame_step(RunState* run, bool shown) {
   present_pass(run, shown);
   run->stage_seconds[kStageStatus] = drawn - t;
   run->stage_seconds[kStagePresent] = PerfClock() - drawn;
+}
+
+// NOTE: called on the way out of a process whose display was lost, which
+// would otherwise take the results still outside their files with it:
+// they go to their files or to stderr, and the log says so, as at any
+// other end of the run.
+void write_pending_results() { finish_reports(&the_run.reports, &the_run.ledger); }
+
+// NOTE: a pass refused because the window cannot show the square would be
+// refused again at once, pass after pass, for as long as the window stays
+// so. The loop sleeps on the window's messages instead, and takes the pass
+// again once the window was resized or came back on the screen; meanwhile
+// the status text, drawn whenever the window shows, says why it waits.
+bool waiting_for_window(const RunState* run) {
+  return run->windowed && !run->refused.empty() && square_hidden_reason(run->map.side);
+}
+
+void wait_step(RunState* run) {
+  wait_for_messages(kWindowWaitMs);
+  run->clock_now = PerfClock();
+  bool shown = presentation_due(run);
+  if (shown) draw_status(run);
+  present_pass(run, shown);
 }
 
 void headless_step(RunState* run) {
@@ -170,10 +215,13 @@ void start_job(RunState* run, const RunOptions* options, bool have_gl) {
   if (have_gl && !load_shader_api(&why)) fatal_problem(&why);
   char* source = prepare_job(run);
   choose_and_prepare(run, options, have_gl, source);
+  // A shard writes no result file: it leaves their temporaries to the run
+  // or the merge that does.
+  if (!options->shards) remove_stale_temporaries();
   start_results(run);
   run->levels.assign(run->map.turn_counts.size() + 1, 0);
   run->particle_turns = 0;
-  run->refused = 0;
+  run->refused.clear();
   run->max_samples = options->max_samples >= 0 ? options->max_samples : run->settings.maxsamples;
   run->time_limit = options->max_seconds;
   run->clock_now = run->clock_started = PerfClock();
@@ -188,11 +236,16 @@ int run_job(const RunOptions* options) {
   RunState* run = &the_run;
   run->windowed = !options->headless;
   if (options->headless) graphics.headless = 1;
-  enter_job_dir(options);
+  if (!enter_job_dir(options)) return kExitBadCommandLine;
   read_run_job(run);
   install_stop_signals();
   start_job(run, options, open_gl(run, options));
-  while (!run->quit && !stop_reason(run)) run_pass(run);
+  set_display_loss_hook(write_pending_results);
+  while (!run->quit && !stop_reason(run)) {
+    if (waiting_for_window(run)) wait_step(run);
+    else run_pass(run);
+  }
   if (!run->windowed) finish_progress(run);
+  set_display_loss_hook(nullptr);  // the results are finished here
   return finish_run_record(run, finish_reports(&run->reports, &run->ledger));
 }

@@ -36,7 +36,7 @@ struct RunState {
   int32_t max_samples;           // end after this sample number; 0 runs until quit
   int32_t samples_replayed;      // samples read back from the record at start (--resume), not taken now
   int64_t particle_turns;        // turns made by the particles of the passes taken; -1 when the engine cannot tell
-  int64_t refused;               // the sample (or -random pass) last refused, so that it is reported once
+  std::string refused;           // why the last pass was not counted, said once per cause; "" once one is
   double clock_now;              // clock at the start of this pass
   double clock_prev;             // the reading before clock_now
   double clock_presented;        // clock_now of the last pass presented

@@ -3,6 +3,7 @@
 #include "app/status.h"
 
 #include "gfx/clock.h"
+#include "gfx/frame.h"
 #include "gfx/gl.h"
 #include "gfx/graphics_state.h"
 #include "results/intervals.h"
@@ -83,6 +84,8 @@ void draw_status(RunState* run) {
   draw_block(0, status_rates_text(run, error));
   draw_block(5 * line_height, status_progress_text(run) + "\n" + random_status_text(run));
   draw_block(9 * line_height, status_engine_text(run));
+  bool waiting = !run->refused.empty() && square_hidden_reason(run->map.side);
+  draw_block(12 * line_height, status_refusal_text(run->refused, waiting));
 }
 
 // A shard writes no blocks: it names itself instead.
@@ -112,6 +115,12 @@ void report_progress(RunState* run, bool block) {
 void finish_progress(RunState* run) {
   if (!progress_in_place()) return;
   std::fprintf(stderr, "\r%s\033[K\n", progress_text(run, PerfClock()).c_str());
+}
+
+std::string status_refusal_text(const std::string& refused, bool waiting) {
+  if (refused.empty()) return "";
+  if (!waiting) return "Last pass not counted:\n" + refused;
+  return "Waiting:\n" + refused + ";\npasses go on once the window\nshows the whole square";
 }
 
 std::string random_status_text(const RunState* run) {

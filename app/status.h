@@ -17,6 +17,10 @@ std::string status_progress_text(const RunState* run);
 // passes, and the half width of its 95% interval ("100: 0.0123 +/- 0.00041
 // (95%)"), short enough for the status strip.
 std::string random_status_text(const RunState* run);
+// Why the last pass was not counted (refused), and whether the run waits
+// for the window to show the square before it takes a pass again; "" when
+// the last pass was counted.
+std::string status_refusal_text(const std::string& refused, bool waiting);
 
 // Progress of a run without a window, on stderr: on a terminal one line
 // rewritten in place a few times a second; otherwise one line per result

@@ -11,8 +11,6 @@
 #include "gfx/frame.h"
 #include "gfx/gl.h"
 #include "gfx/gl_state.h"
-#include "gfx/graphics_state.h"
-#include "gfx/platform.h"
 #include "map/colour_code.h"
 #include "map/shader_program.h"
 
@@ -49,12 +47,7 @@ void draw_square(int side) {
 
 // NOTE: pixels of a minimised, unmapped or too small window are undefined;
 // counting them would put garbage into the statistics with no trace.
-const char* unreadable_reason(const FragmentEngine* f) {
-  if (!f->windowed) return nullptr;
-  if (!platform_window_viewable()) return "the window is not on the screen";
-  if (graphics.width < f->side || graphics.height < f->side) return "the window is smaller than the square";
-  return nullptr;
-}
+const char* unreadable_reason(const FragmentEngine* f) { return f->windowed ? square_hidden_reason(f->side) : nullptr; }
 
 // Without a window the square is drawn into a colour renderbuffer of its
 // own size, which then stands for the window in every pixel operation.

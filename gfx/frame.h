@@ -33,6 +33,13 @@ void set_pixel_projection(int width, int height);
 void end_frame(uint32_t colour);
 
 int pump_messages();
+// Sleeps until a message comes or the time passes (see
+// platform_wait_messages); the messages are left to pump_messages.
+void wait_for_messages(int milliseconds);
+// Why the window cannot show a square of the given side at its top left
+// now (not on the screen, or smaller than the square), or null when it
+// can: the square's pixels are then undefined.
+const char* square_hidden_reason(int side);
 
 // Reads the window rectangle with top-left (x, y), y from the top, as bytes
 // of the given GL format, bottom row first, rows tightly packed.

@@ -57,6 +57,9 @@ void platform_virtual_screen(int* x, int* y, int* width, int* height);
 // was taken from the queue (the rest stay queued), else 0.
 int platform_dispatch_messages();
 void platform_post_quit(int exit_code);
+// Waits until a message is waiting (or a quit was posted), for at most the
+// given time; takes none of them. Returns at once when one waits already.
+void platform_wait_messages(int milliseconds);
 // Fills 256 key states indexed by virtual-key code, bit 0x80 for held.
 void platform_keyboard_state(unsigned char keys[256]);
 bool platform_is_iconic();

@@ -230,6 +230,10 @@ int platform_dispatch_messages() {
 
 void platform_post_quit(int exit_code) { PostQuitMessage(exit_code); }
 
+void platform_wait_messages(int milliseconds) {
+  MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(milliseconds), QS_ALLINPUT);
+}
+
 // NOTE: GetKeyboardState gives the keys as the messages taken so far left
 // them, which is why the frame reads it right after the pump.
 void platform_keyboard_state(unsigned char keys[256]) {

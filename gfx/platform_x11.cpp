@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "gfx/display_loss.h"
 #include "gfx/graphics_state.h"
 #include "gfx/messages.h"
 #include "gfx/platform.h"
@@ -81,9 +82,11 @@ int on_x_error(Display* display, XErrorEvent* error) {
 // returns. Nothing can be drawn or read any more. The run did not finish,
 // so the process ends with status 1, as after a fatal error: a script must
 // not take a run cut off by a dying display for a finished one. _Exit skips
-// the atexit handlers, which could talk to the dead connection again.
+// the atexit handlers, which could talk to the dead connection again; the
+// run's own hook, which touches no display, writes out what it still holds.
 int on_x_io_error(Display*) {
   std::fputs("The connection to the X display was lost; the run ends here\n", stderr);
+  run_display_loss_hook();
   std::fflush(nullptr);
   std::_Exit(1);
 }
@@ -596,6 +599,14 @@ int platform_dispatch_messages() {
 }
 
 void platform_post_quit(int) { x11.quit_pending = true; }
+
+// NOTE: XPending also sends what Xlib holds for the server, so that the
+// answers the wait is for can come at all.
+void platform_wait_messages(int milliseconds) {
+  if (x11.quit_pending || !x11.display || XPending(x11.display) > 0) return;
+  pollfd ready = {ConnectionNumber(x11.display), POLLIN, 0};
+  poll(&ready, 1, milliseconds);
+}
 
 // NOTE: the keys held are those our window's own key events left held, as
 // the Windows keyboard state follows the messages its thread took: a key

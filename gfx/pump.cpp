@@ -51,6 +51,8 @@ intptr_t window_message_handler(void* window, uint32_t message, uintptr_t wparam
   }
 }
 
+void wait_for_messages(int milliseconds) { platform_wait_messages(milliseconds); }
+
 int pump_messages() {
   graphics.mouse_buttons &= ~0x0Cu;
   if (platform_dispatch_messages()) return 1;

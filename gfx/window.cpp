@@ -82,3 +82,9 @@ bool open_headless(int device, std::string* why) {
 void* gl_proc_address(const char* name) {
   return graphics.headless ? platform_headless_proc_address(name) : platform_gl_proc_address(name);
 }
+
+const char* square_hidden_reason(int side) {
+  if (!platform_window_viewable()) return "the window is not on the screen";
+  if (graphics.width < side || graphics.height < side) return "the window is smaller than the square";
+  return nullptr;
+}

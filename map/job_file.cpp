@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "map/colour_code.h"
+#include "util/numbers.h"
 #include "util/text_util.h"
 
 namespace {
@@ -21,6 +23,16 @@ struct JobLine {
   const char* path;
   int32_t number;  // 1 for the first line
 };
+
+// The values a whole-number key takes, and how its refusal says so.
+struct WholeRange {
+  int64_t min, max;
+  const char* allowed;
+};
+
+const WholeRange kTurnCounts = {1, INT32_MAX, "turn counts are 1 to 2147483647"};
+const WholeRange kSampleLimit = {0, INT32_MAX, "it must be 0 (no limit) to 2147483647"};
+const WholeRange kRandomPasses = {INT32_MIN, INT32_MAX, "it must be -2147483648 to 2147483647 (0 or less: none)"};
 
 bool is_blank(unsigned char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -44,14 +56,112 @@ void check_finite(JobSettings* s, double value, const WordList* w, int32_t k, co
   note_line_problem(s, at, format_text("%s value %s is not a finite number", w->words[0], w->words[k]));
 }
 
-// NOTE: numbers are read with strtod(text, nullptr), which is what C
-// defines atof to be. Windows' C runtime has an atof of its own that reads
-// "nan", "inf" and hexadecimal numbers as 0, so a job would mean another
-// map there; strtod is the C99 reader on both platforms.
+// NOTE: numbers are read with strtod, not atof: Windows' C runtime has an
+// atof of its own that reads "nan", "inf" and hexadecimal numbers as 0, so
+// a job would mean another map there; strtod is the C99 reader on both
+// platforms. The whole word must be the number: "1,5" read as 1 or "x" as
+// 0 would track another map than the one written, with no trace.
 double number_at(JobSettings* s, const WordList* w, int32_t k, const JobLine& at) {
-  double value = std::strtod(word_at(w, k), nullptr);
-  check_finite(s, value, w, k, at);
+  const char* word = word_at(w, k);
+  char* end = nullptr;
+  double value = std::strtod(word, &end);
+  if (*end) note_line_problem(s, at, format_text("%s value %s is not a number", w->words[0], word));
+  else check_finite(s, value, w, k, at);
   return value;
+}
+
+// Digits alone after at most one '-': a whole number, however large.
+bool whole_shaped(const char* word) {
+  if (*word == '-') word++;
+  if (!*word) return false;
+  for (; *word; word++)
+    if (*word < '0' || *word > '9') return false;
+  return true;
+}
+
+// allowed: the values the key takes, for a whole number out of range; null
+// for a word that is no whole number.
+void note_whole_fault(JobSettings* s, const WordList* w, int32_t k, const JobLine& at, const char* allowed) {
+  const char* key = w->words[0];
+  if (allowed) note_line_problem(s, at, format_text("%s %s is out of range; %s", key, w->words[k], allowed));
+  else note_line_problem(s, at, format_text("%s value %s is not a whole number", key, w->words[k]));
+}
+
+// NOTE: atoi wraps a number it cannot hold into another one (4294967396
+// turns into 100) and reads "1e3" as 1: a turn count or a sample limit
+// would silently be another number than the one written. A whole number
+// is read whole and within its range, or refused; a missing one reads as 0.
+bool whole_at(JobSettings* s, const WordList* w, int32_t k, const JobLine& at, const WholeRange& range,
+              int64_t* value) {
+  const char* word = word_at(w, k);
+  *value = 0;
+  if (!*word || parse_whole(word, range.min, range.max, value)) return true;
+  note_whole_fault(s, w, k, at, whole_shaped(word) ? range.allowed : nullptr);
+  return false;
+}
+
+// A single-valued whole-number key; the field keeps its value when the
+// word is refused.
+void read_whole_setting(JobSettings* s, const WordList* w, const JobLine& at, const WholeRange& range,
+                        int32_t* field) {
+  int64_t value;
+  if (whole_at(s, w, 1, at, range, &value)) *field = static_cast<int32_t>(value);
+}
+
+void read_seed(JobSettings* s, const WordList* w, const JobLine& at) {
+  const char* word = word_at(w, 1);
+  uint64_t seed = 0;
+  if (!*word || parse_whole_u64(word, &seed)) s->seed = seed;
+  else note_whole_fault(s, w, 1, at, whole_shaped(word) ? "it must be 0 to 18446744073709551615" : nullptr);
+}
+
+// NOTE: every engine tracks in single precision, where a value beyond the
+// largest float is an infinity: the CPU engine then loses every particle
+// (its coordinates turn into NaN) while the shaders keep every one (their
+// comparisons with NaN are false), and neither counts the job as written.
+// Values that are not finite are the reader's problem already.
+bool beyond_single(double value) { return std::isfinite(value) && std::fabs(value) > FLT_MAX; }
+
+void note_single(JobSettings* s, const JobLine& at, const std::string& subject) {
+  if (s->single_problem[0]) return;
+  std::string text = format_text("%s line %d: %s is beyond single precision (the largest float is 3.40282347e+38)",
+                                 at.path, at.number, subject.c_str());
+  std::snprintf(s->single_problem, sizeof s->single_problem, "%s", text.c_str());
+}
+
+// A collimator limit at or beyond +-1e20 means none: it is never tracked
+// against, so it need not fit.
+void check_range_single(JobSettings* s, int index, const Range& r, const WordList* w, const JobLine& at) {
+  bool grid = index < 4;
+  const char* key = w->words[0];
+  if ((grid || r.low > -kNoLimit) && beyond_single(r.low))
+    note_single(s, at, format_text("%s value %s", key, word_at(w, 1)));
+  if ((grid || r.high < kNoLimit) && beyond_single(r.high))
+    note_single(s, at, format_text("%s value %s", key, word_at(w, 2)));
+  if (grid && beyond_single(r.high - r.low))
+    note_single(s, at, format_text("%s %s %s: its span %.9lg", key, word_at(w, 1), word_at(w, 2), r.high - r.low));
+}
+
+// A kick's coefficients k_j / j! are what the engines track; j! is formed
+// as the lowered map forms it, one factor at a time. A linear element's
+// numbers are tracked as they are written (a rotation's Twiss functions
+// give its matrix).
+void check_element_single(JobSettings* s, const MapElement* e, const WordList* w, const JobLine& at) {
+  if (e->kind == kElementDrift && beyond_single(e->length))
+    note_single(s, at, format_text("%s length %s", w->words[0], word_at(w, 1)));
+  if (e->kind == kElementRotation || e->kind == kElementMatrix) {
+    for (int32_t k = 0; k < e->orders; k++)
+      if (beyond_single(e->strengths[k])) note_single(s, at, format_text("%s value %s", w->words[0], word_at(w, k + 1)));
+    return;
+  }
+  double factorial = 1;
+  for (int32_t j = 1; j <= e->orders; j++) {
+    factorial *= j;
+    double coefficient = e->strengths[j - 1] / factorial;
+    if (beyond_single(coefficient))
+      note_single(s, at, format_text("%s strength %s of order %d: its k%d/%d! %.9lg", w->words[0], w->words[j], j, j,
+                                     j, coefficient));
+  }
 }
 
 int range_index(const char* key) {
@@ -68,6 +178,7 @@ void read_range(JobSettings* s, int index, const WordList* w, const JobLine& at)
   if (index < 4 && std::isfinite(r.low) && std::isfinite(r.high) && !std::isfinite(r.high - r.low))
     note_line_problem(s, at, format_text("%s %s %s is too wide: its span is not a finite number", w->words[0],
                                          w->words[1], w->words[2]));
+  check_range_single(s, index, r, w, at);
   *fields[index] = r;
 }
 
@@ -83,10 +194,12 @@ int32_t read_baseres(JobSettings* s, const WordList* w, const JobLine& at) {
   return value < 0 ? INT32_MIN : INT32_MAX;
 }
 
-void append_iterations(JobSettings* s, const WordList* w) {
+void append_iterations(JobSettings* s, const WordList* w, const JobLine& at) {
   for (int32_t k = 1; k < w->count; k++) {
-    int32_t turns = std::atoi(w->words[k]);
-    growarray_append(&s->iterations, &turns);
+    int64_t turns;
+    if (!whole_at(s, w, k, at, kTurnCounts, &turns)) continue;
+    int32_t t = static_cast<int32_t>(turns);
+    growarray_append(&s->iterations, &t);
   }
 }
 
@@ -94,8 +207,9 @@ void append_element(JobSettings* s, const WordList* w, const JobLine& at) {
   std::string why;
   MapElement e = parse_element(w, &why);
   if (!why.empty()) note_line_problem(s, at, why);
-  int32_t used = e.kind == kElementDrift ? 1 : std::min(w->count - 1, e.orders);
-  for (int32_t k = 1; k <= used && k < w->count; k++) check_finite(s, std::strtod(w->words[k], nullptr), w, k, at);
+  int32_t values = e.kind == kElementDrift ? (w->count > 1 ? 1 : 0) : std::min(w->count - 1, e.orders);
+  for (int32_t k = 1; k <= values; k++) number_at(s, w, k, at);
+  check_element_single(s, &e, w, at);
   growarray_append(&s->elements, &e);
 }
 
@@ -120,11 +234,11 @@ void apply_line(JobSettings* s, const WordList* w, const JobLine& at) {
   const char* key = w->words[0];
   int range = range_index(key);
   if (range >= 0) read_range(s, range, w, at);
-  else if (ascii_equal_nocase(key, "iterations")) append_iterations(s, w);
+  else if (ascii_equal_nocase(key, "iterations")) append_iterations(s, w, at);
   else if (ascii_equal_nocase(key, "baseres")) s->baseres = read_baseres(s, w, at);
-  else if (ascii_equal_nocase(key, "maxsamples")) s->maxsamples = std::atoi(word_at(w, 1));
-  else if (ascii_equal_nocase(key, "randompasses")) s->randompasses = std::atoi(word_at(w, 1));
-  else if (ascii_equal_nocase(key, "seed")) s->seed = std::strtoull(word_at(w, 1), nullptr, 10);
+  else if (ascii_equal_nocase(key, "maxsamples")) read_whole_setting(s, w, at, kSampleLimit, &s->maxsamples);
+  else if (ascii_equal_nocase(key, "randompasses")) read_whole_setting(s, w, at, kRandomPasses, &s->randompasses);
+  else if (ascii_equal_nocase(key, "seed")) read_seed(s, w, at);
   else if (ascii_equal_nocase(key, "emittance")) read_emittance(s, w, at);
   else if (ascii_equal_nocase(key, "precision")) read_precision(s, w, at);
   else if (is_element_key(key)) append_element(s, w, at);
@@ -164,6 +278,7 @@ JobSettings job_defaults() {
   s.emittance[0] = s.emittance[1] = 0;
   s.precision = kPrecisionSingle;
   s.problem[0] = 0;
+  s.single_problem[0] = 0;
   return s;
 }
 
@@ -210,8 +325,16 @@ JobSettings read_job_file(const char* path) {
   return parse_job(&source);
 }
 
+// NOTE: what double precision cannot hold is not finite, which the reader
+// refuses whatever the precision.
+std::string precision_refusal(const JobSettings* s, Precision precision) {
+  return precision == kPrecisionSingle ? s->single_problem : "";
+}
+
 std::string job_refusal(const JobSettings* s) {
   if (s->problem[0]) return s->problem;
+  std::string beyond = precision_refusal(s, s->precision);
+  if (!beyond.empty()) return beyond;
   int b = s->baseres;
   if (b < 1 || b > 32) return format_text("baseres %d is out of range; it must be 1 to 32", b);
   const Range* grid[] = {&s->xrange, &s->xprange, &s->yrange, &s->yprange};

@@ -58,9 +58,14 @@ struct JobSettings {
   double emittance[2];   // geometric emittances x, y of the beam in the job's units; 0 when the job gives none
   Precision precision;   // the arithmetic the job asks for ("precision"); the command line may override it
   // The first fault met while reading: a file that exists but cannot be
-  // read, or a value on a line that no run can use (a number that is not
-  // finite, a baseres beyond 32 bits), with the file and line; "" if none.
+  // read, or a value on a line that no run can use (a word that is not a
+  // number, a number that is not finite, a whole number out of its range),
+  // with the file and line; "" if none.
   char problem[200];
+  // The first value that single precision cannot hold (beyond the largest
+  // float), with the file and line; "" if none. Kept apart from problem:
+  // only a job tracked in single precision is refused for it.
+  char single_problem[200];
 };
 
 // The seed of a job that names none.
@@ -85,8 +90,15 @@ JobSettings parse_job(const JobSource* source);
 // Both steps, for callers that need the settings alone.
 JobSettings read_job_file(const char* path);
 
+// A value of the job that the precision cannot hold, naming its key and
+// line, or "" when all fit: a grid range's limits and span, a collimator
+// limit (one at or beyond +-1e20 means none and is never refused), a drift
+// length, a kick's k_j / j!, a linear element's numbers. Values that are not finite are the reader's
+// problem whatever the precision.
+std::string precision_refusal(const JobSettings* s, Precision precision = kPrecisionSingle);
+
 // Why the job cannot be run, or "" when it can: the reader's problem, then
-// baseres outside 1 to 32, a grid range whose low value is not below its
+// what single precision cannot hold, baseres outside 1 to 32, a grid range whose low value is not below its
 // high one, turn counts that are not ascending, and more of them than
 // kMostTurnCounts.
 std::string job_refusal(const JobSettings* s);
@@ -102,7 +114,7 @@ WordList* split_words(const char* text);
 void free_words(WordList* list);
 
 // Word k of a list, or "" when the line has fewer words; a missing number
-// thus reads as 0, as atof and atoi give it for an empty text.
+// reads as 0.
 const char* word_at(const WordList* list, int32_t k);
 
 int32_t iteration_count(const JobSettings* s);

@@ -55,3 +55,13 @@ bool replace_whole_file(const char* path, const char* text) {
   errno = failure;
   return false;
 }
+
+// NOTE: the files the program writes whole in a job directory: the result
+// files of a run or a merge, and the job file of veldspan import. A stale
+// one would otherwise stay beside the results for good.
+void remove_stale_temporaries() {
+  const char* const names[] = {"output.csv.tmp", "aperture.csv.tmp", "input.txt.tmp"};
+  for (const char* name : names)
+    if (file_length(name) >= 0 && std::remove(name) == 0)
+      std::fprintf(stderr, "%s, left by a write that never finished, was removed\n", name);
+}

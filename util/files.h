@@ -39,3 +39,8 @@ bool write_whole_file(const char* path, const char* mode, const char* text);
 // it in path's place; true only when all of it is there. The temporary
 // file does not outlive a failure.
 bool replace_whole_file(const char* path, const char* text);
+// Removes the temporary files of replace_whole_file that a process killed
+// in the middle of a write left in the working directory (output.csv.tmp,
+// aperture.csv.tmp, input.txt.tmp), naming each on stderr. A run and a
+// merge call it in the job directory before they write their results.
+void remove_stale_temporaries();

@@ -35,6 +35,8 @@ TEST(Options, EveryOptionAndTheJobDirectory) {
   EXPECT_EQ(error, "bad value for --max-samples: 2147483648");
   EXPECT_FALSE(parse({"--engine"}, &o, &error));
   EXPECT_EQ(error, "--engine needs a value");
+  EXPECT_FALSE(parse({"--headless", ""}, &o, &error));
+  EXPECT_EQ(error, "the job directory is empty (\"\"); name a directory, or none for the working directory");
 }
 
 TEST(Options, AutoChoosesByRendererAndVersion) {

@@ -79,6 +79,17 @@ TEST(Engines, HeadlessRunsNeedNoDisplayAndMatchTheWindow) {
   }
 }
 
+// A GPU named for the cpu engine is not used: the run goes on and says so.
+TEST(Engines, DeviceThatNothingUsesIsNamedNotRefused) {
+  TestDir dir;
+  write_file("input.txt", kWorkedJob);
+  ASSERT_EQ(run_veldspan({"--headless", "--engine", "cpu", "--device", "1", "--max-samples", "1"}, false), 0)
+      << read_file("program.log");
+  EXPECT_NE(read_file("program.log").find("veldspan: --device 1 is ignored: the cpu engine uses no GPU\n"),
+            std::string::npos) << read_file("program.log");
+  EXPECT_EQ(result_blocks(read_file("output.csv")).size(), 1u);
+}
+
 TEST(Engines, AutoTakesTheCpuOnTheSoftwareRenderer) {
   TestDir dir;
   write_file("input.txt", kWorkedJob);
@@ -99,6 +110,24 @@ TEST(Engines, BadCommandLinesPrintTheUsageAndWriteNothing) {
     EXPECT_EQ(run_veldspan(options, false), 2) << options[0];
     EXPECT_NE(read_file("program.log").find("usage: veldspan"), std::string::npos) << options[0];
     EXPECT_EQ(files_here(), (std::set<std::string>{"input.txt", "program.log"})) << options[0];
+  }
+  // Lines that parse but name what is not there: the reason, the usage's
+  // first line, and nothing written, here or in the job directory.
+  const std::vector<std::pair<std::vector<std::string>, std::string>> absent = {
+      {{""}, "veldspan: the job directory is empty"},
+      {{"--headless", "no-such-dir"}, "the job directory no-such-dir cannot be entered: No such file or directory"},
+      {{"input.txt"}, "the job directory input.txt cannot be entered: Not a directory"},
+      {{"--headless", "--device", "99"}, "veldspan: --device 99: EGL device 99 could not be used ("},
+      {{"--headless", "--engine", "fragment", "--device", "99"},
+       "devices found)\nusage: veldspan [options] [JOBDIR]\n"},
+  };
+  for (const auto& c : absent) {
+    TestDir dir;
+    write_file("input.txt", kWorkedJob);
+    std::string line = c.first.back();
+    EXPECT_EQ(run_veldspan(c.first, false), 2) << line;
+    EXPECT_NE(read_file("program.log").find(c.second), std::string::npos) << line << ": " << read_file("program.log");
+    EXPECT_EQ(files_here(), (std::set<std::string>{"input.txt", "program.log"})) << line;
   }
   TestDir dir;
   EXPECT_EQ(run_veldspan({"--version"}, false), 0);

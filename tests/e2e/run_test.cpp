@@ -20,6 +20,7 @@
 #include "process.h"
 #include "results.h"
 #include "test_dir.h"
+#include "xvfb.h"
 
 namespace {
 
@@ -160,6 +161,26 @@ TEST(EndToEnd, RandomPassesWriteApertureCsvAndLeaveOutputCsvAlone) {
   EXPECT_NE(access("aperture.csv", F_OK), 0) << "randompasses 0 writes no aperture.csv";
 }
 
+// A run killed while it wrote a result file left its temporary file; the
+// next run in the directory removes it (a shard, which writes no result
+// file, leaves it to the run or merge that does).
+TEST(EndToEnd, StaleTemporaryFilesGoAtTheNextStart) {
+  TestDir dir;
+  write_file("input.txt", kRandomPassJob);
+  const char* const stale[] = {"aperture.csv.tmp", "output.csv.tmp", "input.txt.tmp"};
+  for (const char* name : stale) write_file(name, "Iters,pas");
+  write_file("notes.tmp", "Iters,pas");
+  ASSERT_EQ(run_program(120, {"--headless", "--engine", "cpu", "--shard", "0/2", "--max-samples", "1"}), 0)
+      << read_file("program.log");
+  EXPECT_EQ(read_file("aperture.csv.tmp"), "Iters,pas");
+  ASSERT_EQ(run_program(120, {"--headless", "--engine", "cpu", "--max-samples", "1"}), 0) << read_file("program.log");
+  for (const char* name : stale) EXPECT_NE(access(name, F_OK), 0) << name;
+  EXPECT_EQ(read_file("notes.tmp"), "Iters,pas") << "not the program's own";
+  EXPECT_NE(read_file("program.log").find("aperture.csv.tmp, left by a write that never finished, was removed"),
+            std::string::npos) << read_file("program.log");
+  EXPECT_EQ(aperture_file(read_file("aperture.csv")).rows.size(), 3u);
+}
+
 TEST(EndToEnd, LongLivedRingAgreesWithTheReference) {
   TestDir dir;
   write_file("input.txt",
@@ -253,10 +274,32 @@ std::vector<int> lit_rows(const std::string& bmp, int from_x) {
 
 // A full 1024 x 1024 square of level 1 (every particle starts outside the
 // collimators) with the bundled font, started in the current directory.
-int start_lost_square_with_font() {
+int start_lost_square_with_font(std::vector<std::string> options = {}) {
   write_file("input.txt", "baseres 32\niterations 10 100\nxcollimator 2 3\nycollimator 2 3\n");
   write_file("font.dat", read_file(VELDSPAN_SOURCE_DIR "/examples/font.dat"));
-  return spawn_program({VELDSPAN_PROGRAM}, "program.log");
+  options.insert(options.begin(), VELDSPAN_PROGRAM);
+  return spawn_program(options, "program.log");
+}
+
+// Seconds of processor time the process has used so far.
+double cpu_seconds(int pid) {
+  std::vector<std::string> fields = split(read_file("/proc/" + std::to_string(pid) + "/stat"), ' ');
+  return (std::atof(fields.at(13).c_str()) + std::atof(fields.at(14).c_str())) / double(sysconf(_SC_CLK_TCK));
+}
+
+size_t samples_recorded() { return split(read_file("samples.rec"), '\n').size(); }
+
+// White pixels of the window's picture in the rectangle from (x0, y0) to
+// (x1, y1), y from the top.
+int white_pixels(int x0, int y0, int x1, int y1) {
+  int width = 0, height = 0, white = 0;
+  std::vector<unsigned char> p = window_picture(&width, &height);
+  for (int y = y0; y < std::min(y1, height); y++)
+    for (int x = x0; x < std::min(x1, width); x++) {
+      size_t at = (size_t(y) * size_t(width) + size_t(x)) * 3;
+      white += p.at(at) == 255 && p[at + 1] == 255 && p[at + 2] == 255;
+    }
+  return white;
 }
 
 TEST(EndToEnd, StatusTextStandsInTheStripBesideAnUnchangedSquare) {
@@ -332,6 +375,38 @@ TEST(EndToEnd, ShortPassesStillShowTheSquareAndFreshStatus) {
   EXPECT_NE(strip(pictures[0]), strip(pictures[1])) << "the status text moved on";
 }
 
+// The fragment engine draws the square into the window: a window made
+// smaller than the square cannot give a pass. The run says so once, sleeps
+// on its messages instead of taking the refused pass again and again, shows
+// why it waits in the status text, and goes on once the window is resized.
+TEST(EndToEnd, WindowTooSmallForTheSquareIsWaitedForNotSpunOn) {
+  TestDir dir;
+  int pid = start_lost_square_with_font({"--engine", "fragment"});
+  ASSERT_TRUE(wait_for_window(30));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const std::string resize = "xdotool search --onlyvisible --class 'OpenGL WinClass' windowsize %@ ";
+  ASSERT_EQ(shell(resize + "600 500"), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  size_t recorded = samples_recorded();
+  double cpu = cpu_seconds(pid);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  EXPECT_LT(cpu_seconds(pid) - cpu, 0.3) << "the refused pass is taken again and again";
+  EXPECT_EQ(samples_recorded(), recorded) << "no pass counted in a window smaller than the square";
+  // The status strip starts at the window's height; the waiting lines lie
+  // below the engine's, from 12 line heights down.
+  EXPECT_GT(white_pixels(500, 128, 600, 180), 20) << "the status text says why the run waits";
+  ASSERT_EQ(shell(resize + "1280 1024"), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_GT(samples_recorded(), recorded) << "passes go on once the window shows the square";
+  EXPECT_EQ(white_pixels(1024, 128, 1280, 180), 0) << "the waiting lines are gone";
+  hold_key("q");
+  ASSERT_EQ(wait_program(pid, 30), 0) << read_file("program.log");
+  std::string log = read_file("program.log");
+  std::regex refused("(sample|random pass) \\d+ not counted: the window is smaller than the square; it is "
+                     "taken again\n");
+  EXPECT_EQ(std::distance(std::sregex_iterator(log.begin(), log.end(), refused), std::sregex_iterator()), 1) << log;
+}
+
 TEST(EndToEnd, ClosingTheWindowEndsWithStatusZeroAndNoLog) {
   TestDir dir;
   write_file("input.txt", kAllLostJob);
@@ -391,6 +466,34 @@ TEST(EndToEnd, ResultsThatNeverReachTheFileGoToStderrWithStatusFour) {
   }
 }
 
+// The display dies under a run whose results never reached output.csv:
+// they reach stderr before the process ends, and the log says so.
+TEST(EndToEnd, ResultsOutsideTheFileReachStderrWhenTheDisplayIsLost) {
+  TestDir dir;
+  mkdir("output.csv", 0755);
+  write_file("input.txt", kAllLostJob);
+  std::string shared = getenv("DISPLAY");
+  XvfbServer doomed;
+  ASSERT_TRUE(xvfb_start(&doomed));
+  int pid = spawn_program({VELDSPAN_PROGRAM}, "program.log");
+  bool shown = wait_for_window(30);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // past sample 1
+  xvfb_stop(&doomed);
+  setenv("DISPLAY", shared.c_str(), 1);
+  ASSERT_TRUE(shown);
+  EXPECT_EQ(wait_program(pid, 30), 1) << read_file("program.log");
+  std::string output = read_file("program.log");
+  size_t lost = output.find("The connection to the X display was lost; the run ends here\n");
+  ASSERT_NE(lost, std::string::npos) << output;
+  EXPECT_NE(output.find("output.csv could not be written; the results missing from it were written to stderr:\n",
+                        lost), std::string::npos) << output;
+  EXPECT_NE(output.find("\n4^4 grid\nIters,4D_Vol\nDomain,16\n10,0\n100,0\n\n", lost), std::string::npos) << output;
+  std::smatch m;
+  std::string log = read_file("graphics_error.log");
+  ASSERT_TRUE(std::regex_search(log, m, kLogLine)) << log;
+  EXPECT_EQ(m[1], "output.csv could not be written; the results missing from it were written to stderr");
+}
+
 // Waits for the message box, then gives it the focus and presses Return
 // until it is gone; status 0 only when it was shown and went away.
 // NOTE: the box takes the focus itself once it is mapped, but a Return
@@ -414,6 +517,10 @@ TEST(EndToEnd, FatalPathsLogShowTheBoxAndExitWithStatusOne) {
       {"baseres 4\nD nan\n", "input.txt line 2: D value nan is not a finite number", {}},
       {"baseres 4\niterations 100 10\n", "iterations must be ascending: 10 follows 100", {}},
       {"baseres 4\nxrange 1 -1\n", "xrange 1 -1: its low value must be below its high value", {}},
+      {"baseres 4\niterations 10 4294967396\n",
+       "input.txt line 2: iterations 4294967396 is out of range; turn counts are 1 to 2147483647", {}},
+      {"baseres 4\nxprange -1e39 1e39\nD 0\n",
+       "input.txt line 2: xprange value -1e39 is beyond single precision (the largest float is 3.40282347e+38)", {}},
       {nullptr, "input.txt cannot be read: Is a directory", {}},
   };
   for (const Case& c : cases) {

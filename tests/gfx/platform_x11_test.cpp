@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "gfx/display_loss.h"
 #include "gfx/graphics_state.h"
 #include "gfx/messages.h"
 #include "gfx/platform.h"
@@ -206,6 +207,40 @@ TEST(PlatformServerLoss, EndsProcessWithStatusOne) {
   xvfb_stop(&doomed);
   setenv("DISPLAY", server.display.c_str(), 1);
   EXPECT_EQ(1, wait_child(pid));
+}
+
+void say_pending() { std::fputs("pending results\n", stderr); }
+
+// What the run still holds is written by its hook before the process ends,
+// after the loss is named; the status stays that of a cut-off run.
+TEST(PlatformServerLoss, RunsTheLossHookBeforeTheEnd) {
+  if (!server_up) GTEST_SKIP() << "Xvfb is not installed";
+  XvfbServer doomed;
+  ASSERT_TRUE(xvfb_start(&doomed));
+  int created[2], errors[2];
+  ASSERT_EQ(0, pipe(created));
+  ASSERT_EQ(0, pipe(errors));
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(errors[1], 2);
+    set_display_loss_hook(say_pending);
+    const WindowConfig config = {"OpenGL WinClass", "doomed", 0, 0, 64, 64};
+    char opened = platform_open_window(&config) == kWindowOpened ? '1' : '0';
+    if (write(created[1], &opened, 1) != 1) _exit(3);
+    for (;;) platform_dispatch_messages(), usleep(1000);
+  }
+  close(errors[1]);
+  char opened = 0;
+  pollfd ready = {created[0], POLLIN, 0};
+  EXPECT_TRUE(poll(&ready, 1, 5000) == 1 && read(created[0], &opened, 1) == 1 && opened == '1');
+  xvfb_stop(&doomed);
+  setenv("DISPLAY", server.display.c_str(), 1);
+  EXPECT_EQ(1, wait_child(pid));
+  std::string said;
+  char buffer[256];
+  for (ssize_t n; (n = read(errors[0], buffer, sizeof buffer)) > 0;) said.append(buffer, size_t(n));
+  EXPECT_NE(said.find("The connection to the X display was lost; the run ends here\npending results\n"),
+            std::string::npos) << said;
 }
 
 // A server without GLX, for a window that gets no GL: its pid, with the

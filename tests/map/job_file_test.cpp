@@ -135,9 +135,80 @@ TEST(JobFile, CommentsKeyCaseAndUnknownKeys) {
 
 TEST(JobFile, IterationsAccumulateAndSingleKeysTakeTheLaterLine) {
   TestDir dir;
-  JobSettings s = read_text("iterations 10 100 1000\nbaseres 4\niterations\nbaseres 8\niterations 2000 x\n");
-  EXPECT_EQ(iterations_of(s), (std::vector<int>{10, 100, 1000, 2000, 0}));
+  JobSettings s = read_text("iterations 10 100 1000\nbaseres 4\niterations\nbaseres 8\niterations 2000 07\n");
+  EXPECT_EQ(iterations_of(s), (std::vector<int>{10, 100, 1000, 2000, 7}));
   EXPECT_EQ(s.baseres, 8);
+}
+
+// A whole number is read whole, at the edges of its range too; a word that
+// is not one, or a number beyond the range, is refused as written rather
+// than wrapped or cut into another number.
+TEST(JobFile, WholeNumbersAreReadWholeOrRefusedAsWritten) {
+  TestDir dir;
+  JobSettings s = read_text("iterations 1 2147483647\nmaxsamples 2147483647\nrandompasses -2147483648\nseed 0\n");
+  EXPECT_EQ(job_refusal(&s), "");
+  EXPECT_EQ(iterations_of(s), (std::vector<int>{1, 2147483647}));
+  EXPECT_EQ(s.maxsamples, 2147483647);
+  EXPECT_EQ(s.randompasses, INT32_MIN);
+  EXPECT_EQ(s.seed, 0u);
+  const std::string turns = " is out of range; turn counts are 1 to 2147483647";
+  const std::string seed = " is out of range; it must be 0 to 18446744073709551615";
+  struct Case {
+    const char* job;
+    std::string refusal;
+  } cases[] = {
+      {"iterations 10 4294967396", "input.txt line 1: iterations 4294967396" + turns},
+      {"iterations 2147483648", "input.txt line 1: iterations 2147483648" + turns},
+      {"baseres 4\niterations -5", "input.txt line 2: iterations -5" + turns},
+      {"iterations 0 10", "input.txt line 1: iterations 0" + turns},
+      {"iterations 2000 x", "input.txt line 1: iterations value x is not a whole number"},
+      {"ITERATIONS 1e3", "input.txt line 1: ITERATIONS value 1e3 is not a whole number"},
+      {"iterations +5", "input.txt line 1: iterations value +5 is not a whole number"},
+      {"maxsamples 4294967312", "input.txt line 1: maxsamples 4294967312 is out of range; it must be 0 (no limit) to "
+                                "2147483647"},
+      {"maxsamples -1", "input.txt line 1: maxsamples -1 is out of range; it must be 0 (no limit) to 2147483647"},
+      {"maxsamples 16x", "input.txt line 1: maxsamples value 16x is not a whole number"},
+      {"randompasses 4294967297", "input.txt line 1: randompasses 4294967297 is out of range; it must be -2147483648 "
+                                  "to 2147483647 (0 or less: none)"},
+      {"seed -1", "input.txt line 1: seed -1" + seed},
+      {"seed 99999999999999999999999", "input.txt line 1: seed 99999999999999999999999" + seed},
+      {"seed 0x10", "input.txt line 1: seed value 0x10 is not a whole number"},
+      {"xrange -1 1x", "input.txt line 1: xrange value 1x is not a number"},
+      {"D 1,5", "input.txt line 1: D value 1,5 is not a number"},
+      {"K 0.5 zero -2", "input.txt line 1: K value zero is not a number"},
+  };
+  for (const Case& c : cases) {
+    JobSettings bad = read_text(c.job);
+    EXPECT_EQ(job_refusal(&bad), c.refusal) << c.job;
+  }
+}
+
+// Every engine tracks in single precision: a value beyond the largest float
+// is refused by name and line, while a collimator limit at or beyond 1e20,
+// which means none, may be anything finite. Double precision holds them.
+TEST(JobFile, ValuesBeyondSinglePrecisionAreRefusedNamingKeyAndLine) {
+  TestDir dir;
+  const std::string beyond = " is beyond single precision (the largest float is 3.40282347e+38)";
+  struct Case {
+    const char* job;
+    std::string refusal;
+  } cases[] = {
+      {"xcollimator -1e39 1e39\nycollimator -1e300 0.5\nxrange -1.7e38 1.7e38\nK 0 6e38\nD 3.4e38", ""},
+      {"xprange -1e39 1e39\nD 0", "input.txt line 1: xprange value -1e39" + beyond},
+      {"baseres 4\n\nyrange 0 1E39", "input.txt line 3: yrange value 1E39" + beyond},
+      {"xrange -2e38 2e38", "input.txt line 1: xrange -2e38 2e38: its span 4e+038" + beyond},
+      {"ycollimator 1e39 2e39", "input.txt line 1: ycollimator value 1e39" + beyond},
+      {"xcollimator -2e39 -1e39", "input.txt line 1: xcollimator value -1e39" + beyond},
+      {"D 1\nD -1e39", "input.txt line 2: D length -1e39" + beyond},
+      {"K 1 7e38", "input.txt line 1: K strength 7e38 of order 2: its k2/2! 3.5e+038" + beyond},
+      // The first such value of the file is the one named.
+      {"D 1e39\nxrange -1e39 1", "input.txt line 1: D length 1e39" + beyond},
+  };
+  for (const Case& c : cases) {
+    JobSettings s = read_text(c.job);
+    EXPECT_EQ(job_refusal(&s), c.refusal) << c.job;
+    EXPECT_EQ(precision_refusal(&s, kPrecisionDouble), "") << c.job;
+  }
 }
 
 TEST(JobFile, MissingValuesReadAsZero) {
