@@ -103,7 +103,7 @@ bool check_point_options(const ScanOptions* o, std::string* error) {
 bool check_modes(const ScanOptions* o, std::string* error) {
   if (int(o->table) + int(o->prepare) + int(o->list) > 1) *error = "--table, --prepare and --list go alone";
   else if (o->shards && !o->table) *error = "--shards goes with --table";
-  else if (o->force && (o->table || o->list)) *error = "--force goes with a scan or --prepare";
+  else if (o->force && o->table) *error = "--force goes with a scan, --prepare or --list";
   else if (o->jobs > 1 && (o->table || o->prepare || o->list)) *error = "--jobs goes with a scan that runs";
   return error->empty();
 }
