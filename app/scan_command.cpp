@@ -218,18 +218,22 @@ bool write_bytes(const std::string& path, const std::string& text) {
 // NOTE: a point's records and results of another job can be neither
 // resumed nor merged with its new job; --force asked for them to go.
 void delete_old_results(const std::string& dir) {
-  std::error_code e;
-  for (const char* name : {"samples.rec", "output.csv", "aperture.csv", "point.log"}) fs::remove(dir + "/" + name, e);
+  std::error_code e, removed;
+  for (const char* name : {"samples.rec", "output.csv", "aperture.csv", "point.log"})
+    fs::remove(dir + "/" + name, removed);
   for (fs::directory_iterator it(dir, e), end; !e && it != end; it.increment(e)) {
     std::string name = it->path().filename().string();
     if (name.compare(0, 6, "shard-") == 0 && name.size() > 4 && name.compare(name.size() - 4, 4, ".rec") == 0)
-      fs::remove(it->path(), e);
+      fs::remove(it->path(), removed);
   }
 }
 
+// The job's font beside each point's job, for a point run in a window;
+// copied only when the point has none of its length.
 bool copy_font(const std::string& dir) {
   std::error_code e;
   if (!fs::is_regular_file("font.dat", e)) return true;
+  if (file_length((dir + "/font.dat").c_str()) == file_length("font.dat")) return true;
   std::string temporary = dir + "/font.dat.tmp";
   bool copied = fs::copy_file("font.dat", temporary, fs::copy_options::overwrite_existing, e) &&
                 replace_file(temporary.c_str(), (dir + "/font.dat").c_str());

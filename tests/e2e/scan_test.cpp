@@ -129,7 +129,7 @@ TEST(Scan, GridRowsEqualThePointsRunAlone) {
 // it gives the table of an unbroken scan, running no complete point again.
 TEST(Scan, StoppedAndKilledScansResumeToTheUnbrokenTable) {
   TestDir dir;
-  std::string job = "baseres 8\niterations 100 1000\nxcollimator -1 1\nycollimator -1 1\nD 1\nK 1 2\nD 1\nK -1\n"
+  std::string job = "baseres 10\niterations 100 1000\nxcollimator -1 1\nycollimator -1 1\nD 1\nK 1 2\nD 1\nK -1\n"
                     "scan 2 2 1 3 3\n";
   make_job("whole", job);
   ASSERT_EQ(scan({"--max-samples", "1296", "whole"}), 0) << read_file("scan.log");
@@ -138,7 +138,7 @@ TEST(Scan, StoppedAndKilledScansResumeToTheUnbrokenTable) {
 
   make_job("broken", job);
   int pid = spawn_program({VELDSPAN_PROGRAM, "scan", "--engine", "cpu", "--max-samples", "1296", "broken"}, "scan.log");
-  ASSERT_TRUE(wait_for_samples("broken/scan/2/samples.rec", 100)) << read_file("scan.log");
+  ASSERT_TRUE(wait_for_samples("broken/scan/2/samples.rec", 20)) << read_file("scan.log");
   kill(pid, SIGTERM);
   ASSERT_EQ(wait_program(pid, 60), 143) << read_file("scan.log");
   std::string log = read_file("scan.log");
@@ -154,7 +154,7 @@ TEST(Scan, StoppedAndKilledScansResumeToTheUnbrokenTable) {
   std::string first = read_file("broken/scan/1/output.csv");
   pid = spawn_program({VELDSPAN_PROGRAM, "scan", "--resume", "--engine", "cpu", "--max-samples", "1296", "broken"},
                       "scan.log");
-  ASSERT_TRUE(wait_for_samples("broken/scan/3/samples.rec", 100)) << read_file("scan.log");
+  ASSERT_TRUE(wait_for_samples("broken/scan/3/samples.rec", 20)) << read_file("scan.log");
   int point = child_of(pid);
   ASSERT_GT(point, 0);
   kill(point, SIGKILL);
@@ -168,15 +168,18 @@ TEST(Scan, StoppedAndKilledScansResumeToTheUnbrokenTable) {
   EXPECT_EQ(read_file("broken/scan/1/output.csv"), first) << "a complete point is not run again";
 }
 
-// An edited job is refused at the points it changed, nothing written,
-// until --force writes them anew; a scan without a sample limit, and bad
-// options, are refused before anything is written; --table names what is
+// The job's font is copied beside each point's job. An edited job is
+// refused at the points it changed, nothing written, until --force writes
+// them anew; a scan without a sample limit, and bad options, are refused
+// before anything is written; --table names what is
 // missing with status 3.
 TEST(Scan, RefusalsBeforeAnythingIsWrittenAndTheTableOfAPartScan) {
   TestDir dir;
   std::string job = std::string(kHead) + kick("1", "2") + kTail + "scan 2 1 0.8 1.2 2\n";
   make_job("job", job);
+  write_file("job/font.dat", std::string("font\0\r\ndata", 11));
   ASSERT_EQ(scan({"job"}), 0) << read_file("scan.log");
+  EXPECT_EQ(read_file("job/scan/2/font.dat"), read_file("job/font.dat")) << "the font beside each point's job";
   std::string table = read_file("job/scan.csv");
   write_file("job/input.txt", std::string(kHead) + kick("1", "2.5") + kTail + "scan 2 1 0.8 1.2 2\n");
   EXPECT_EQ(scan({"job"}), 1);
