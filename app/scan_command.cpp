@@ -409,6 +409,9 @@ void wait_next(ScanRun* run, Progress* g) {
   for (const Running& r : g->running) children.push_back(r.child);
   int status = 0;
   int k = wait_for_child(children, g->stops_seen, &status);
+  // NOTE: each stop is passed on once. A batch system that signals every
+  // process of a job gives the point a second one, which ends it at once:
+  // its record still holds every whole sample, and --resume goes on.
   if (k < 0) {
     g->stops_seen = stop_signals_caught();
     g->stop = last_stop_signal();

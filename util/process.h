@@ -11,7 +11,10 @@ struct ChildProcess {
   int64_t id;  // the process id (POSIX) or the process's handle (Win32); 0 for none
 };
 
-// The path of the running program's executable; "" when it cannot be told.
+// A path that starts the running program's executable; "" when there is
+// none. NOTE: on Linux, /proc/self/exe: it names the program that runs
+// even after its file was replaced (a rebuild during a long scan), so that
+// every child runs the same program.
 std::string own_executable_path();
 
 // Starts argv[0] with the arguments argv[1 ...]. Its stdout and stderr are
