@@ -100,6 +100,9 @@ std::string usage_text() {
          "   or: veldspan merge [--samples N] [--job DIR] RECORD...\n"
          "Merges sample records into DIR/output.csv (default: the working directory's); see\n"
          "\"veldspan merge --help\".\n"
+         "   or: veldspan scan [options] [JOBDIR]\n"
+         "Runs the job at every point of its scan lines into JOBDIR/scan/, and their figures into\n"
+         "JOBDIR/scan.csv; see \"veldspan scan --help\".\n"
          "   or: veldspan import [options] TABLE.tfs JOBDIR\n"
          "Makes JOBDIR/input.txt of a MAD-X Twiss table; see \"veldspan import --help\".\n";
 }

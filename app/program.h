@@ -1,4 +1,5 @@
 // The program's commands: "veldspan merge ..." merges sample records,
+// "veldspan scan ..." runs a job over its scan's working points,
 // "veldspan import ..." makes a job of a MAD-X Twiss table; anything else
 // is a run.
 #pragma once

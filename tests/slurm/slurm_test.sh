@@ -6,6 +6,9 @@
 # with one process's. Then a failing task: no merged output, its rerun with
 # sbatch --array=K completes the merge with the same result. Then the merge
 # itself on the records: a missing shard, a duplicate, another job's record.
+# Then a 2 x 2 scan submitted with --scan as 2 shards per point: a task
+# that fails leaves the table job to write scan.csv without its point;
+# rerun, the table equals the one "veldspan scan" writes on this machine.
 # Every daemon is stopped by its pid at the end, also after a failure.
 #
 #   tests/slurm/slurm_test.sh SOURCE_DIR BUILD_DIR SCRATCH
@@ -32,6 +35,19 @@ xcollimator -0.5 0.5
 ycollimator -0.5 0.5
 D 1
 K 0.5 0 -2
+'
+
+# A 2 x 2 scan of a ring whose particles survive in part.
+readonly SCAN_JOB='baseres 4
+iterations 10 100
+xcollimator -1 1
+ycollimator -1 1
+D 1
+K 1 2
+D 1
+K -1
+scan 2 1 0.8 1.2 2
+scan 2 2 1 3 2
 '
 
 passed=0
@@ -241,6 +257,39 @@ test_merge_refusals() {
   check "another job's record: said so" grep -q "other.rec is the record of another job" "$log"
 }
 
+# scan.csv without its dated first line, and without the rows of point $2.
+table() { tail -n +2 "$1/scan.csv" | grep -v "^${2:-none},"; }
+
+test_scan_with_a_failed_task() {
+  local here job out ids rerun table_job
+  here=$scratch/scan-here
+  mkdir -p "$here"
+  printf '%s' "$SCAN_JOB" >"$here/input.txt"
+  check "scan here: status 0" "$program" scan --engine cpu --max-samples 16 "$here" 2>/dev/null
+  job=$scratch/scan
+  mkdir -p "$job/scan/2-1/shard-1-of-2.rec"  # task 3, shard 1 of point 2-1, cannot resume a directory
+  printf '%s' "$SCAN_JOB" >"$job/input.txt"
+  out=$("$submit" "$job" --scan --shards 2 --samples 16 --gpus-per-task 0 --program "$program")
+  ids=("$(sed -n 's/^array job \([0-9]*\):.*/\1/p' <<<"$out")" "$(sed -n 's/^table job \([0-9]*\):.*/\1/p' <<<"$out")")
+  check "scan: array and table job ids" [ -n "${ids[0]}" ] && [ -n "${ids[1]}" ]
+  wait_for_jobs "${ids[@]}"
+  check "scan: task 3 failed" [ "$(job_state "${ids[0]}_3")" = FAILED ]
+  check "scan: the table job ran all the same, missing a point (status 3)" [ "$(job_state "${ids[1]}")" = FAILED ]
+  check "scan: the table holds the other points" cmp -s <(table "$job" 2-1) <(table "$here" 2-1)
+  rmdir "$job/scan/2-1/shard-1-of-2.rec"
+  rerun=$(sbatch --parsable --array=3 "$job/veldspan-scan.sbatch")
+  wait_for_jobs "$rerun"
+  table_job=$(grep -ho 'table job [0-9]*' "$job"/slurm-"${rerun}"_3.out | cut -d' ' -f3)
+  check "scan rerun: it submitted a table job" [ -n "$table_job" ]
+  [ -n "$table_job" ] && wait_for_jobs "$table_job"
+  check "scan rerun: the table job completed" [ "$(job_state "$table_job")" = COMPLETED ]
+  check "scan rerun: scan.csv equals the one written here" cmp -s <(table "$job") <(table "$here")
+  check "scan rerun: the header and 8 rows" [ "$(table "$job" | grep -c ,)" = 9 ]
+  if /usr/bin/python3 -c 'import matplotlib' 2>/dev/null; then
+    check "scan rerun: the plot" [ -s "$job/scan.png" ]
+  fi
+}
+
 main() {
   start_slurm
   echo "Slurm started in $((SECONDS - started)) s"
@@ -250,7 +299,8 @@ main() {
   "$program" --headless --engine cpu --max-samples 1 "$other" 2>/dev/null
   cp "$other/samples.rec" "$scratch/other.rec"
   local stage
-  for stage in test_four_shards_merge_into_one_run test_failed_task_and_its_rerun test_merge_refusals; do
+  for stage in test_four_shards_merge_into_one_run test_failed_task_and_its_rerun test_merge_refusals \
+    test_scan_with_a_failed_task; do
     local at=$SECONDS
     $stage
     echo "$stage: $((SECONDS - at)) s"

@@ -8,7 +8,10 @@
 # missing sbatch are refused before anything is written. Where sbatch is
 # installed, its own reading of the #SBATCH lines is checked too: sbatch -v,
 # with a configuration whose controller is nowhere, prints the options it
-# read, then fails to submit.
+# read, then fails to submit. The same for a scan (--scan), with a stub
+# program that lists two points: each task runs its point (or its shard of
+# the point), the table job merges the points whose shards all left a
+# record and writes the table whether the plot can be made or not.
 #
 #   tests/slurm/submit_test.sh SOURCE_DIR SCRATCH
 set -uo pipefail
@@ -52,7 +55,17 @@ EOF
 #!/usr/bin/env bash
 printf '%q\n' "$PWD" "$@" >"$STUB_LOG/program"
 EOF
-  chmod +x "$stubs/sbatch" "$stubs/veldspan"
+  cat >"$stubs/veldspan-scan" <<'EOF'
+#!/usr/bin/env bash
+# Every call on a line of its own; a scan's --list and --prepare list two
+# points of a job with a scan line, and refuse any other.
+{ printf '%q ' "$PWD" "$@"; echo; } >>"$STUB_LOG/calls"
+if [ "$1" = scan ] && [ "$2" != --table ]; then
+  grep -q '^scan ' "${!#}/input.txt" || { echo "veldspan scan: input.txt has no scan line" >&2; exit 1; }
+  printf '%s\n' scan/1-1 scan/2-1
+fi
+EOF
+  chmod +x "$stubs/sbatch" "$stubs/veldspan" "$stubs/veldspan-scan"
   printf '%s\n' ClusterName=nowhere 'SlurmctldHost=localhost(127.0.0.1)' SlurmctldPort=1 AuthType=auth/none \
     MessageTimeout=1 TCPTimeout=1 'NodeName=localhost CPUs=1' 'PartitionName=p Nodes=ALL Default=YES' \
     >"$scratch/nowhere.conf"
@@ -186,6 +199,102 @@ test_without_sbatch() {
   check "no sbatch, --dry-run: nothing written" only_input "$job"
 }
 
+# --- scans ---
+
+new_scan_job() {  # new_scan_job DIR
+  mkdir -p "$1"
+  printf 'baseres 4\niterations 10\nK 1 2\nscan 1 1 0 1 2\n' >"$1/input.txt"
+}
+
+scan_calls() { cat "$STUB_LOG/calls" 2>/dev/null; }
+scan_call() { printf '%q ' "$sandbox" "$@"; echo; }
+
+run_scan_script() {  # run_scan_script SCRIPT [VARIABLE=VALUE...]: with the program's calls afresh
+  rm -f "$STUB_LOG/calls"
+  run_script "$@"
+}
+
+test_scan() {  # test_scan NAME
+  local job=$scratch/jobs/$1 what status
+  what="scan in $(printf %q "$1")"
+  new_scan_job "$job"
+  rm -f "$STUB_LOG"/*
+  check "$what: submitted" run_submit "$job" --scan --shards 2 --samples 16 --program "$stubs/veldspan-scan"
+  check "$what: the points listed, then written" cmp -s <(scan_calls) <(scan_call scan --list --max-samples 16 "$job"
+    scan_call scan --prepare --max-samples 16 "$job")
+  check "$what: sbatch got the array and the table job after it, ended well or not" logged sbatch < <(
+    sbatch_call --parsable "$job/veldspan-scan.sbatch"
+    sbatch_call --parsable --dependency=afterany:41 --kill-on-invalid-dep=yes "$job/veldspan-scan-table.sbatch")
+  check "$what: an array of 2 points x 2 shards" grep -qx '#SBATCH --array=0-3' "$job/veldspan-scan.sbatch"
+  run_scan_script "$job/veldspan-scan.sbatch" SLURM_ARRAY_TASK_ID=3 SLURM_ARRAY_JOB_ID=41
+  check "$what: task 3 is shard 1 of point 2-1" cmp -s <(scan_calls) <(scan_call --headless --resume --shard 1/2 \
+    --max-samples 16 --engine cpu "$job/scan/2-1")
+  rm -f "$STUB_LOG/sbatch"
+  run_scan_script "$job/veldspan-scan.sbatch" SLURM_ARRAY_TASK_ID=2 SLURM_ARRAY_JOB_ID=50 SLURM_ARRAY_TASK_COUNT=1 \
+    SLURM_ARRAY_TASK_MIN=2
+  check "$what: a rerun task submitted its table job" logged sbatch < <(sbatch_call --parsable \
+    --dependency=afterany:50 --kill-on-invalid-dep=yes "$job/veldspan-scan-table.sbatch")
+  mkdir -p "$job/scan/1-1" "$job/scan/2-1"
+  touch "$job/scan/1-1/shard-0-of-2.rec" "$job/scan/1-1/shard-1-of-2.rec" "$job/scan/2-1/shard-1-of-2.rec"
+  rm -f "$STUB_LOG/calls"
+  (cd "$sandbox" && bash "$job/veldspan-scan-table.sbatch" >"$STUB_LOG/table.out" 2>&1)
+  status=$?
+  check "$what: the table job ends with the table's status (got $status)" [ "$status" = 0 ]
+  check "$what: point 1-1 merged, 2-1 (a shard missing) not, then the table" cmp -s <(scan_calls) <(scan_call merge \
+    --samples 16 --job "$job/scan/1-1" "$job/scan/1-1/shard-0-of-2.rec" "$job/scan/1-1/shard-1-of-2.rec"
+    scan_call scan --table --max-samples 16 --shards 2 "$job")
+  check "$what: no table, no plot" grep -q "no plot: there is no scan.csv" "$STUB_LOG/table.out"
+  check "$what: no command of its name ran" nothing_ran
+}
+
+test_scan_without_shards() {
+  local job=$scratch/jobs/scan-whole
+  new_scan_job "$job"
+  check "scan without shards: submitted" run_submit "$job" --scan --samples 0100 --gpus-per-task 1 \
+    --program "$stubs/veldspan-scan"
+  check "scan without shards: an array of 2 points" grep -qx '#SBATCH --array=0-1' "$job/veldspan-scan.sbatch"
+  run_scan_script "$job/veldspan-scan.sbatch" SLURM_ARRAY_TASK_ID=1 SLURM_JOB_GPUS=2 CUDA_VISIBLE_DEVICES=2
+  check "scan without shards: task 1 runs point 2-1 whole, on the node's GPU 2" cmp -s <(scan_calls) <(scan_call \
+    --headless --resume --max-samples 100 --engine auto --device 2 "$job/scan/2-1")
+  echo "not a table" >"$job/scan.csv"
+  rm -f "$STUB_LOG/calls"
+  (cd "$sandbox" && bash "$job/veldspan-scan-table.sbatch" >"$STUB_LOG/table.out" 2>&1)
+  check "scan without shards: a plot that fails leaves the table job's status alone" [ "$?" = 0 ]
+  check "scan without shards: said so" grep -Eq "the plot of .* failed|no plot: python3" "$STUB_LOG/table.out"
+  check "scan without shards: the table job merges nothing" cmp -s <(scan_calls) <(scan_call scan --table \
+    --max-samples 100 "$job")
+  check "scan --force: the points written anew" run_submit "$job" --scan --samples 16 --force \
+    --program "$stubs/veldspan-scan"
+  check "scan --force: passed to the program" grep -q -- '--prepare --max-samples 16 --force' "$STUB_LOG/calls"
+}
+
+# refused_scan WHAT JOBDIR OPTION...: status 2, said why, nothing written or submitted (the submit
+# run by $SUBMIT, when set)
+refused_scan() {
+  local what=$1 job=$2 status
+  shift 2
+  rm -f "$STUB_LOG"/*
+  ${SUBMIT:-run_submit} "$job" --program "$stubs/veldspan-scan" "$@"
+  status=$?
+  check "$what: status 2 (got $status)" [ "$status" = 2 ]
+  check "$what: said why" grep -q "veldspan-submit" "$STUB_LOG/out"
+  check "$what: nothing written" only_input "$job"
+  check "$what: nothing submitted" [ ! -e "$STUB_LOG/sbatch" ]
+}
+
+test_scan_refusals() {
+  local plain=$scratch/jobs/scan-refused job=$scratch/jobs/scan-ok
+  new_job "$plain"
+  new_scan_job "$job"
+  refused_scan "a scan of a job without scan lines" "$plain" --scan --samples 16
+  check "a scan of a job without scan lines: the program said why" grep -q "has no scan line" "$STUB_LOG/out"
+  refused_scan "scan --shards 0" "$job" --scan --shards 0 --samples 16
+  refused_scan "scan without --samples" "$job" --scan --shards 2
+  refused_scan "--force without --scan" "$job" --shards 2 --samples 16 --force
+  SUBMIT=submit_without_sbatch refused_scan "scan without sbatch" "$job" --scan --samples 16
+  check "scan without sbatch: said so" grep -q "sbatch is not on the PATH" "$STUB_LOG/out"
+}
+
 main() {
   write_stubs
   export PATH=$stubs:$PATH
@@ -197,6 +306,11 @@ main() {
   test_refusals
   test_decimal_numbers_and_gpus
   test_without_sbatch
+  for name in 'x$(touch${IFS}PWNED)y' "it's" 'two  blanks ' '%A_%j 100%' 'a;touch PWNED;b'; do
+    test_scan "$name"
+  done
+  test_scan_without_shards
+  test_scan_refusals
   [ -n "$real_sbatch" ] || echo "note: sbatch is not installed: its reading of the #SBATCH lines was not checked"
   echo "$passed passed, $failed failed"
   [ "$failed" = 0 ]
