@@ -18,6 +18,8 @@ struct CountSums {
   int64_t passes;               // passes added
   std::vector<int64_t> sum;     // per row: the survivor counts' sum
   std::vector<SquareSum> sq_sum;  // per row: the sum of their squares
+  std::vector<int64_t> hit;     // per row: the passes that counted a survivor
+  std::vector<int64_t> whole;   // per row: the passes that kept the whole grid
 };
 
 CountSums empty_sums(int32_t turn_counts);
