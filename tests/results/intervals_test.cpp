@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -174,8 +175,8 @@ TEST(Aperture, RowsFromTheRandomPassesWithDashesWhereThereIsNoFigure) {
                               "3 random passes (randompasses 4, seed 7)\n") +
                       columns +
                       "Domain,3,16,0,16,16,0\n"
-                      "10,3,8,1.15470054,3.03166999,12.96833,-1\n"
-                      "100,3,6,1.15470054,1.03166999,10.96833,-1\n");
+                      "10,3,8,1.15470054,3.03172458,12.9682754,-1\n"
+                      "100,3,6,1.15470054,1.03172458,10.9682754,-1\n");
   Ledger one = counted_ledger(1);
   std::string lines = aperture_text(&one, "ring", "t");
   EXPECT_EQ(lines.substr(lines.find(columns) + std::strlen(columns)),
@@ -236,4 +237,72 @@ TEST(Aperture, UnwritableFileIsReportedAndLaterWrittenWhole) {
   std::string text = read_file("aperture.csv");
   EXPECT_EQ(text.substr(text.find('\n') + 1, 52), "Iters,passes,volume,stat_err,lo95,hi95,lattice_bias\n");
   EXPECT_EQ(finish_reports(&reports, &l), 0);
+}
+
+// The distribution functions against values known from their closed forms,
+// from tables, and from sums done term by term.
+TEST(Quantiles, IncompleteBetaAndItsQuantile) {
+  EXPECT_NEAR(incomplete_beta(2, 5, 0.3), 0.579825, 1e-14);  // 1 - P(Bin(6, 0.3) <= 1)
+  EXPECT_NEAR(incomplete_beta(1, 1, 0.37), 0.37, 1e-15);
+  for (double a : {0.5, 3.0, 1e4}) EXPECT_NEAR(incomplete_beta(a, a, 0.5), 0.5, 1e-13) << a;
+  EXPECT_NEAR(incomplete_beta(1e12, 1e12, 0.5), 0.5, 1e-9);  // a million terms of the fraction
+  EXPECT_NEAR(incomplete_beta(0.5, 0.5, 0.25), 1.0 / 3, 1e-14);  // (2 / pi) asin(sqrt(x))
+  EXPECT_NEAR(incomplete_beta(3, 7, 0.2) + incomplete_beta(7, 3, 0.8), 1.0, 1e-14);
+  EXPECT_EQ(incomplete_beta(2, 3, 0), 0.0);
+  EXPECT_EQ(incomplete_beta(2, 3, 1), 1.0);
+  for (double q : {1e-6, 0.025, 0.5, 0.975}) {
+    double x = beta_quantile(4, 200, q);
+    EXPECT_NEAR(incomplete_beta(4, 200, x), q, 1e-12 * std::max(q, 1e-3)) << q;
+  }
+}
+
+TEST(Quantiles, BinomialCdfSummedAndFromTheBeta) {
+  EXPECT_NEAR(binomial_cdf(5, 20, 0.3), 0.416370829447481, 1e-14);
+  EXPECT_NEAR(binomial_cdf(17, 40, 0.55), 0.0766817057137955, 1e-15);
+  EXPECT_NEAR(binomial_cdf(0, 1000000, 3e-6), std::exp(1000000 * std::log1p(-3e-6)), 1e-15);
+  EXPECT_EQ(binomial_cdf(7, 7, 0.5), 1.0);
+  EXPECT_EQ(binomial_cdf(0, 5, 0), 1.0);
+  EXPECT_EQ(binomial_cdf(4, 5, 1), 0.0);
+  // Term by term below 10^4 counts, from the incomplete beta above: the
+  // two agree where they meet.
+  double p = 1e-5, n = 1e9, step = binomial_cdf(10001, int64_t(n), p) - binomial_cdf(10000, int64_t(n), p);
+  double pmf = std::exp(-std::lgamma(10002.0) + 10001 * std::log(n * p) - n * p);  // Poisson: n p = 10^4
+  EXPECT_NEAR(step / pmf, 1.0, 1e-3);
+}
+
+TEST(Quantiles, ClopperPearsonIntervals) {
+  ShareBounds three = binomial_interval_95(3, 10);
+  EXPECT_NEAR(three.low, 0.06673951118, 1e-10);
+  EXPECT_NEAR(three.high, 0.6524528501, 1e-10);
+  ShareBounds none = binomial_interval_95(0, 20), all = binomial_interval_95(20, 20);
+  EXPECT_EQ(none.low, 0.0);
+  EXPECT_NEAR(none.high, 1 - std::pow(0.025, 1.0 / 20), 1e-13);
+  EXPECT_EQ(all.high, 1.0);
+  EXPECT_NEAR(all.low, std::pow(0.025, 1.0 / 20), 1e-13);
+  // Many trials: the exact Poisson (Garwood) bounds of the count.
+  const double n = 1e9;
+  struct Known {
+    int64_t k;
+    double low, high;
+  } poisson[] = {{0, 0, 3.688879454},       {1, 0.02531780798, 5.571643391}, {3, 0.6186721229, 8.76727307},
+                 {10, 4.795388696, 18.39035604}, {10000, 9804.95246727, 10197.9516247},
+                 {10001, 9805.94266761, 10198.9614238}};
+  for (const Known& c : poisson) {
+    ShareBounds b = binomial_interval_95(c.k, int64_t(n));
+    EXPECT_NEAR(b.low * n, c.low, 1e-6 * c.high) << c.k;
+    EXPECT_NEAR(b.high * n, c.high, 1e-6 * c.high) << c.k;
+  }
+  ShareBounds mirrored = binomial_interval_95(int64_t(n) - 3, int64_t(n));
+  EXPECT_NEAR((1 - mirrored.high) * n, 0.6186721229, 1e-5);
+  EXPECT_NEAR((1 - mirrored.low) * n, 8.76727307, 1e-5);
+}
+
+TEST(Quantiles, StudentT975ForAnyDegrees) {
+  const double table[][2] = {{1, 12.7062047362}, {2, 4.30265272975}, {5, 2.57058183564}, {10, 2.22813885199},
+                             {30, 2.0422724563}, {31, 2.0395134464},  {63, 1.99834054252}, {1000, 1.96233908083},
+                             {1e6, 1.95996635682}};
+  for (const auto& t : table) EXPECT_NEAR(student_t_975(int64_t(t[0])), t[1], 1e-9) << t[0];
+  EXPECT_NEAR(student_t_975(9999), student_t_975(10000), 3e-8);  // where the expansion takes over
+  EXPECT_GT(student_t_975(9999), student_t_975(10000));
+  EXPECT_NEAR(student_t_975(int64_t(1) << 40), 1.959963984540054, 3e-12);
 }
