@@ -117,6 +117,126 @@ double binomial_cdf_quantile(int64_t k, int64_t n, double q) {
   return bisect([&](double p) { return binomial_cdf(k, n, p) > q; });
 }
 
+// The mean and spread of a row's counts over n passes, from exact sums
+// over those passes.
+struct CountStats {
+  double mean, spread;
+};
+CountStats count_stats(int64_t sum, SquareSum sq_sum, int64_t n) {
+  SquareSum k = static_cast<SquareSum>(n), t = static_cast<SquareSum>(sum);
+  double h = double(n), spread = n > 1 ? double(k * sq_sum - t * t) / (h * (h - 1)) : 0;
+  return CountStats{double(sum) / h, std::sqrt(spread)};
+}
+
+// The losses' sums (grid - count in each pass) over the passes that lost
+// some of the grid.
+CountStats loss_stats(const CountSums* r, size_t row, int64_t grid) {
+  SquareSum n = static_cast<SquareSum>(grid), p = static_cast<SquareSum>(r->passes);
+  SquareSum t = static_cast<SquareSum>(r->sum[row]), sq = p * n * n + r->sq_sum[row] - 2 * n * t;
+  return count_stats(r->passes * grid - r->sum[row], sq, r->passes - r->whole[row]);
+}
+
+struct Span {
+  double low, high;
+};
+const Span kNoBounds{HUGE_VAL, -HUGE_VAL};  // widens nothing
+
+// Bounds on the mean count per pass of a set that `hits` of the passes
+// hit, h their counts there: the share of passes that hit it (binomial)
+// times what a pass that hits it holds (Student's t; 1 at the least).
+Span clump_bounds(CountStats h, int64_t hits, int64_t passes) {
+  ShareBounds q = binomial_interval_95(hits, passes);
+  double slack = hits > 1 ? student_t_975(hits - 1) * h.spread / std::sqrt(double(hits)) : 0;
+  return Span{q.low * std::max(1.0, h.mean - slack), q.high * (h.mean + slack)};
+}
+
+// Survivors that some of the passes see and some do not, in counts.
+Span survivor_clumps(const CountSums* r, size_t row) {
+  int64_t hits = r->hit[row];
+  if (hits == 0 || hits == r->passes) return kNoBounds;
+  return clump_bounds(count_stats(r->sum[row], r->sq_sum[row], hits), hits, r->passes);
+}
+
+// The same for losses, where some passes keep the whole grid.
+Span loss_clumps(const CountSums* r, size_t row, int64_t grid) {
+  int64_t losing = r->passes - r->whole[row];
+  if (losing == 0 || losing == r->passes) return kNoBounds;
+  Span lost = clump_bounds(loss_stats(r, row, grid), losing, r->passes);
+  return Span{double(grid) - lost.high, double(grid) - lost.low};
+}
+
+bool counted_alike(const CountSums* r, size_t row, int64_t c) {
+  SquareSum p = static_cast<SquareSum>(r->passes), cc = static_cast<SquareSum>(c);
+  return r->sum[row] == r->passes * c && r->sq_sum[row] == p * cc * cc;
+}
+
+// Bounds on the mean count of a row that every pass counted c. Such passes
+// tell nothing of how the count varies, and a count that the shifts give
+// with a chance q = 1 - 0.025^(1/P) shows in none of P passes with a
+// chance of 2.5%: a share q of the shifts may count anything that the
+// rows around allow. The row's set lies within the set of the nearest row
+// before it that counts otherwise (the domain at the least) and encloses
+// the set of the nearest row after it (nothing after the last row), so in
+// every pass its count lies between theirs; a share q of the passes holds
+// at most q m + sd sqrt(q (1 - q)) of a count of mean m and spread sd
+// (Cauchy-Schwarz on the covariance of the count with those passes).
+Span alike_bounds(const CountSums* r, size_t row) {
+  int64_t p = r->passes, c = r->sum[row] / p;
+  if (!counted_alike(r, row, c)) return kNoBounds;
+  size_t outer = row, inner = row;
+  while (outer > 0 && counted_alike(r, outer, c)) outer--;
+  while (inner < r->sum.size() && counted_alike(r, inner, c)) inner++;
+  CountStats above{double(c), 0}, below{0, 0};
+  if (!counted_alike(r, outer, c)) above = count_stats(r->sum[outer], r->sq_sum[outer], p);
+  if (inner < r->sum.size()) below = count_stats(r->sum[inner], r->sq_sum[inner], p);
+  double q = -std::expm1(std::log(0.025) / double(p)), w = std::sqrt(q * (1 - q));
+  return Span{c - q * (c - below.mean) - below.spread * w, c + q * (above.mean - c) + above.spread * w};
+}
+
+void widen(RandomInterval* v, Span counts, double particle) {
+  v->low = std::min(v->low, counts.low * particle);
+  v->high = std::max(v->high, counts.high * particle);
+}
+
+// NOTE: how a row's count varies from pass to pass depends on the shape of
+// its set, and no one model covers them all, so its interval is the
+// widest, on each side, of the four below, kept within [0, the domain]. A
+// pass counts the survivors among the grid shifted by one random offset:
+// its points move together, so its count is no sum of independent points,
+// but its expectation is exactly V / particle volume, and the passes are
+// independent.
+// - Student's t on the passes' counts takes their spread as measured; it
+//   falls short where few passes differ (its width is 0 where none does).
+// - The exact binomial interval of the pooled count, k survivors of
+//   passes x baseres^4 points. Where the surviving set (or the lost one)
+//   spans less than a cell in each coordinate, a pass holds at most one of
+//   its points, with a chance of V / particle volume: the pooled count is
+//   binomial of `passes` trials, and the interval of the same count from
+//   more trials is wider.
+// - A set long along grid lines and thin across them comes in clumps: a
+//   pass holds none of it or many points (a ring whose y motion never
+//   reaches a collimator loses whole planes of the grid at once). Where
+//   some passes see none, the passes that see any are binomial
+//   (clump_bounds).
+// - Where every pass counts the same (none, the whole grid, or a sheet of
+//   points that each pass hit alike), the passes say nothing of the
+//   clumps, and the rows around bound what they may have missed
+//   (alike_bounds).
+// The README ("Error bars") gives the coverage measured on exact volumes.
+void set_bounds_95(const JobSettings* s, const CountSums* r, int32_t row, RandomInterval* v) {
+  int64_t b = s->baseres, grid = b * b * b * b;
+  double particle = particle_volume(s), domain = sums_mean(s, r, 0);  // the domain row's figure, to the bit
+  double half = student_t_975(r->passes - 1) * v->error;
+  ShareBounds pooled = binomial_interval_95(r->sum[size_t(row)], r->passes * grid);
+  v->low = std::min(v->volume - half, pooled.low * domain);
+  v->high = std::max(v->volume + half, pooled.high * domain);
+  widen(v, survivor_clumps(r, size_t(row)), particle);
+  widen(v, loss_clumps(r, size_t(row), grid), particle);
+  widen(v, alike_bounds(r, size_t(row)), particle);
+  v->low = std::max(0.0, v->low);
+  v->high = std::min(domain, v->high);
+}
+
 }  // namespace
 
 double incomplete_beta(double a, double b, double x) {
@@ -175,8 +295,9 @@ RandomInterval random_interval(const JobSettings* s, const CountSums* r, int32_t
   v.volume = sums_mean(s, r, row);
   if (r->passes < 2) return v;
   v.error = sums_standard_error(s, r, row);
-  double half = student_t_975(r->passes - 1) * v.error;
-  v.low = v.volume - half;
-  v.high = v.volume + half;
+  v.low = v.high = v.volume;  // the domain: the whole box in every pass, exactly
+  if (row > 0) set_bounds_95(s, r, row, &v);
   return v;
 }
+
+double interval_half_width(const RandomInterval* v) { return std::max(v->high - v->volume, v->volume - v->low); }

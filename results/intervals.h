@@ -37,3 +37,6 @@ struct RandomInterval {
   double volume, error, low, high;
 };
 RandomInterval random_interval(const JobSettings* s, const CountSums* randoms, int32_t row);
+// The interval's larger distance from volume: the "+/-" of a one-line
+// summary, which must not read 0 where one side is cut off at a bound.
+double interval_half_width(const RandomInterval* v);

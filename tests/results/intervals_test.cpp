@@ -10,6 +10,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "reference/coverage.h"
 #include "reference/exact_volume.h"
@@ -43,26 +46,42 @@ double grid_share(const JobSettings* s, int plane, int last, int n) {
 }
 
 struct CoverageCount {
-  std::vector<int> covered;
+  std::vector<int> covered, student, exact_zero_width;
   int seeds;
 };
 
-// How often the 95% interval of 32 random passes covers each row's exact
-// volume, over seeds 1 .. seeds.
-CoverageCount random_pass_coverage(const char* job, int seeds) {
+// How often the 95% interval of `passes` random passes (and Student's t
+// alone) covers each row's exact volume, over seeds 1 .. seeds, and how
+// often it has no width where the exact volume is neither 0 nor the domain.
+CoverageCount random_pass_coverage(const std::string& job, int seeds, int passes = 32) {
   TrackedJob* t = tracked_job(job);
   std::vector<double> exact = exact_row_volumes(&t->job);
-  CoverageCount count{std::vector<int>(exact.size(), 0), seeds};
+  std::vector<int> zeros(exact.size(), 0);
+  CoverageCount count{zeros, zeros, zeros, seeds};
   for (int seed = 1; seed <= seeds; seed++) {
     CountSums sums = empty_sums(iteration_count(&t->job));
-    add_random_passes_from(t, uint64_t(seed), &sums, 1, 32);
+    add_random_passes_from(t, uint64_t(seed), &sums, 1, passes);
     for (size_t row = 0; row < exact.size(); row++) {
       RandomInterval v = random_interval(&t->job, &sums, int32_t(row));
+      double half = student_t_975(passes - 1) * v.error;
       count.covered[row] += covers(v.low, v.high, exact[row]);
+      count.student[row] += covers(v.volume - half, v.volume + half, exact[row]);
+      count.exact_zero_width[row] += v.low == v.high && exact[row] > 0 && exact[row] < exact[0];
     }
   }
   delete t;
   return count;
+}
+
+// Random passes of the small job (16 grid points, particle volume 1),
+// each given by its survivors after turn counts 10 and 100.
+CountSums small_job_passes(std::vector<std::pair<int32_t, int32_t>> survivors) {
+  CountSums sums = empty_sums(2);
+  for (auto p : survivors) {
+    int32_t levels[3] = {p.second, 16 - p.first, p.first - p.second};
+    add_pass_counts(&sums, levels, 2);
+  }
+  return sums;
 }
 
 // The job with iterations 10 and 100 on a 16-pixel square of unit particle
@@ -305,4 +324,102 @@ TEST(Quantiles, StudentT975ForAnyDegrees) {
   EXPECT_NEAR(student_t_975(9999), student_t_975(10000), 3e-8);  // where the expansion takes over
   EXPECT_GT(student_t_975(9999), student_t_975(10000));
   EXPECT_NEAR(student_t_975(int64_t(1) << 40), 1.959963984540054, 3e-12);
+}
+
+TEST(CountSums, PassesThatHitARowAndThatKeepItWhole) {
+  CountSums sums = small_job_passes({{16, 0}, {5, 5}, {16, 16}, {0, 0}});
+  EXPECT_EQ(sums.hit, (std::vector<int64_t>{4, 3, 2}));
+  EXPECT_EQ(sums.whole, (std::vector<int64_t>{4, 2, 1}));
+}
+
+// The edge cases of the interval, on the small job: 16 grid points of
+// particle volume 1, a domain of 16.
+TEST(RandomInterval, NoSurvivorHasAPositiveUpperBoundAndAllSurvivorsALowerBoundBelowTheDomain) {
+  for (int passes : {2, 3, 16}) {
+    CountSums sums = small_job_passes(std::vector<std::pair<int32_t, int32_t>>(size_t(passes), {16, 0}));
+    RandomInterval whole = random_interval(small_job(), &sums, 1), none = random_interval(small_job(), &sums, 2);
+    EXPECT_EQ(whole.volume, 16.0);
+    EXPECT_EQ(whole.high, 16.0);
+    EXPECT_LT(whole.low, 16.0) << passes;
+    EXPECT_GT(whole.low, 0.0) << passes;
+    EXPECT_EQ(none.volume, 0.0);
+    EXPECT_EQ(none.low, 0.0);
+    EXPECT_GT(none.high, 0.0) << passes;
+    EXPECT_LT(none.high, 16.0) << passes;
+    EXPECT_GT(interval_half_width(&whole), 0.0);
+    // Nothing after the last row bounds its losses: up to a share
+    // 1 - 0.025^(1 / passes) of the passes may lose everything.
+    EXPECT_LE(none.high, 16 * (1 - std::pow(0.025, 1.0 / passes)) + 1e-12);
+  }
+  CountSums sums = small_job_passes({{16, 16}, {16, 16}, {16, 16}, {16, 16}});
+  RandomInterval last = random_interval(small_job(), &sums, 2);
+  EXPECT_NEAR(last.low, 16 * std::pow(0.025, 1.0 / 4), 1e-12);
+}
+
+TEST(RandomInterval, DomainIsExactAndOnePassGivesNoInterval) {
+  CountSums one = small_job_passes({{7, 3}});
+  RandomInterval v = random_interval(small_job(), &one, 1);
+  EXPECT_EQ(v.passes, 1);
+  EXPECT_EQ(v.volume, 7.0);
+  EXPECT_EQ(v.error, 0.0);
+  EXPECT_EQ(v.low, 0.0);
+  EXPECT_EQ(v.high, 0.0);
+  CountSums two = small_job_passes({{7, 3}, {9, 0}});
+  RandomInterval domain = random_interval(small_job(), &two, 0);
+  EXPECT_EQ(domain.low, 16.0);
+  EXPECT_EQ(domain.high, 16.0);
+  EXPECT_EQ(domain.error, 0.0);
+  // Two passes: Student's t of 1 degree (12.7 standard errors) cut at the
+  // domain and at 0.
+  RandomInterval row = random_interval(small_job(), &two, 1);
+  EXPECT_EQ(row.volume, 8.0);
+  EXPECT_EQ(row.error, 1.0);
+  EXPECT_EQ(row.low, 0.0);
+  EXPECT_EQ(row.high, 16.0);
+}
+
+// A row whose passes all counted the same number, or that only some passes
+// hit: the interval holds what a pass may hold unseen.
+TEST(RandomInterval, CountsAlikeAndClumpsWidenTheInterval) {
+  CountSums alike = small_job_passes({{12, 4}, {14, 4}, {10, 4}, {12, 4}});
+  RandomInterval v = random_interval(small_job(), &alike, 2);
+  double q = 1 - std::pow(0.025, 1.0 / 4);
+  EXPECT_NEAR(v.low, 4 * (1 - q), 1e-12);  // nothing after the last row: a share q of the passes may hold none
+  EXPECT_GT(v.high, 4 + q * 8);            // row 1 holds 8 more on average
+  CountSums clumps = small_job_passes({{16, 8}, {16, 0}, {16, 0}, {16, 0}, {16, 8}, {16, 0}, {16, 0}, {16, 0}});
+  RandomInterval c = random_interval(small_job(), &clumps, 2);
+  ShareBounds hits = binomial_interval_95(2, 8);
+  EXPECT_LE(c.low, hits.low * 8 + 1e-12);  // passes that hold any hold 8
+  EXPECT_GE(c.high, hits.high * 8 - 1e-12);
+}
+
+TEST(RandomInterval, StaysWithinZeroAndTheDomain) {
+  CountSums sums = small_job_passes({{15, 1}, {16, 0}, {14, 2}, {16, 1}, {3, 0}});
+  for (int32_t row = 0; row <= 2; row++) {
+    RandomInterval v = random_interval(small_job(), &sums, row);
+    EXPECT_LE(0.0, v.low);
+    EXPECT_LE(v.low, v.volume);
+    EXPECT_LE(v.volume, v.high);
+    EXPECT_LE(v.high, 16.0);
+  }
+}
+
+// Where Student's t alone fails: a pass that holds 0.3 survivors on
+// average (a box 81 times as large), nearly all of the grid, or survivors
+// in clumps of 64 (no y collimator: a pass holds all 64 y points of an x
+// point or none).
+TEST(RandomPasses, IntervalsCoverTheExactVolumeAtTheExtremes) {
+  const std::string jobs[] = {scaled_box(kFodoJob, 3, true), nearly_whole_ring("K 0.5\nD 0.5\nK -0.5\nD 0.5\n", 3, 1),
+                              scaled_box(kFodoJob, 6, false) + "ycollimator -1e20 1e20\n"};
+  int student_worst = 100;
+  for (const std::string& job : jobs) {
+    CoverageCount c = random_pass_coverage(job, 100, 16);
+    for (size_t row = 1; row < c.covered.size(); row++) {
+      std::printf("row %zu: covered in %d of %d (Student's t alone %d)\n", row, c.covered[row], c.seeds, c.student[row]);
+      EXPECT_GE(c.covered[row], 92) << job << " row " << row;
+      EXPECT_EQ(c.exact_zero_width[row], 0) << job << " row " << row;
+      student_worst = std::min(student_worst, c.student[row]);
+    }
+  }
+  EXPECT_LE(student_worst, 50);
 }
