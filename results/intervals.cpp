@@ -170,6 +170,31 @@ bool counted_alike(const CountSums* r, size_t row, int64_t c) {
   return r->sum[row] == r->passes * c && r->sq_sum[row] == p * cc * cc;
 }
 
+// NOTE: the rows that every pass counted c in are one block, as each
+// pass's counts only fall from row to row, so the rows around a row of
+// the block are found by bisection: a job whose last thousands of turn
+// counts no pass survives would otherwise take time in their square.
+// The nearest row before the block that counted otherwise (0 if none did).
+size_t row_before_alike(const CountSums* r, size_t row, int64_t c) {
+  if (counted_alike(r, 0, c)) return 0;
+  size_t low = 0, high = row;  // low not in the block, high in it
+  while (high - low > 1) {
+    size_t mid = low + (high - low) / 2;
+    (counted_alike(r, mid, c) ? high : low) = mid;
+  }
+  return low;
+}
+
+// The nearest row after the block (the number of rows if none).
+size_t row_after_alike(const CountSums* r, size_t row, int64_t c) {
+  size_t low = row, high = r->sum.size();  // low in the block, high not (or past the last row)
+  while (high - low > 1) {
+    size_t mid = low + (high - low) / 2;
+    (counted_alike(r, mid, c) ? low : high) = mid;
+  }
+  return high;
+}
+
 // Bounds on the mean count of a row that every pass counted c. Such passes
 // tell nothing of how the count varies, and a count that the shifts give
 // with a chance q = 1 - 0.025^(1/P) shows in none of P passes with a
@@ -183,9 +208,7 @@ bool counted_alike(const CountSums* r, size_t row, int64_t c) {
 Span alike_bounds(const CountSums* r, size_t row) {
   int64_t p = r->passes, c = r->sum[row] / p;
   if (!counted_alike(r, row, c)) return kNoBounds;
-  size_t outer = row, inner = row;
-  while (outer > 0 && counted_alike(r, outer, c)) outer--;
-  while (inner < r->sum.size() && counted_alike(r, inner, c)) inner++;
+  size_t outer = row_before_alike(r, row, c), inner = row_after_alike(r, row, c);
   CountStats above{double(c), 0}, below{0, 0};
   if (!counted_alike(r, outer, c)) above = count_stats(r->sum[outer], r->sq_sum[outer], p);
   if (inner < r->sum.size()) below = count_stats(r->sum[inner], r->sq_sum[inner], p);

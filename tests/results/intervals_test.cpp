@@ -285,8 +285,9 @@ TEST(Quantiles, BinomialCdfSummedAndFromTheBeta) {
   // Term by term below 10^4 counts, from the incomplete beta above: the
   // two agree where they meet.
   double p = 1e-5, n = 1e9, step = binomial_cdf(10001, int64_t(n), p) - binomial_cdf(10000, int64_t(n), p);
-  double pmf = std::exp(-std::lgamma(10002.0) + 10001 * std::log(n * p) - n * p);  // Poisson: n p = 10^4
-  EXPECT_NEAR(step / pmf, 1.0, 1e-3);
+  double log_choose = std::lgamma(n + 1) - std::lgamma(10002.0) - std::lgamma(n - 10000);
+  double pmf = std::exp(log_choose + 10001 * std::log(p) + (n - 10001) * std::log1p(-p));
+  EXPECT_NEAR(step / pmf, 1.0, 2e-5);  // lgamma(1e9) leaves about 1e-6
 }
 
 TEST(Quantiles, ClopperPearsonIntervals) {
@@ -391,6 +392,26 @@ TEST(RandomInterval, CountsAlikeAndClumpsWidenTheInterval) {
   ShareBounds hits = binomial_interval_95(2, 8);
   EXPECT_LE(c.low, hits.low * 8 + 1e-12);  // passes that hold any hold 8
   EXPECT_GE(c.high, hits.high * 8 - 1e-12);
+}
+
+// The rows around a block of rows that every pass counted alike bound
+// what the passes may have missed: here rows 2 to 5 count 8 in both
+// passes, between row 1 (12 and 14) and row 6 (4 and 2).
+TEST(RandomInterval, RowsCountedAlikeAreBoundedByTheNearestRowsThatDiffer) {
+  JobSettings job = job_from_text("baseres 2\niterations 1 2 3 4 5 6 7\n");
+  CountSums sums = empty_sums(7);
+  for (std::vector<int32_t> rows : {std::vector<int32_t>{12, 8, 8, 8, 8, 4, 0}, {14, 8, 8, 8, 8, 2, 0}}) {
+    std::vector<int32_t> levels{rows[6], 16 - rows[0]};  // level k: lost between rows k - 1 and k
+    for (size_t k = 1; k < rows.size(); k++) levels.push_back(rows[k - 1] - rows[k]);
+    add_pass_counts(&sums, levels.data(), 7);
+  }
+  double q = 1 - std::sqrt(0.025), w = std::sqrt(q * (1 - q)), sd = std::sqrt(2.0);
+  for (int32_t row = 2; row <= 5; row++) {
+    RandomInterval v = random_interval(&job, &sums, row);
+    EXPECT_EQ(v.error, 0.0);
+    EXPECT_NEAR(v.low, 8 - q * (8 - 3) - sd * w, 1e-12) << row;
+    EXPECT_NEAR(v.high, 8 + q * (13 - 8) + sd * w, 1e-12) << row;
+  }
 }
 
 TEST(RandomInterval, StaysWithinZeroAndTheDomain) {
