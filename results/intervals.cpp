@@ -198,22 +198,21 @@ size_t row_after_alike(const CountSums* r, size_t row, int64_t c) {
 // Bounds on the mean count of a row that every pass counted c. Such passes
 // tell nothing of how the count varies, and a count that the shifts give
 // with a chance q = 1 - 0.025^(1/P) shows in none of P passes with a
-// chance of 2.5%: a share q of the shifts may count anything that the
-// rows around allow. The row's set lies within the set of the nearest row
-// before it that counts otherwise (the domain at the least) and encloses
-// the set of the nearest row after it (nothing after the last row), so in
-// every pass its count lies between theirs; a share q of the passes holds
-// at most q m + sd sqrt(q (1 - q)) of a count of mean m and spread sd
-// (Cauchy-Schwarz on the covariance of the count with those passes).
+// chance of 2.5%: a share q of the shifts may count otherwise, as far as
+// the rows around allow. The row's set lies within the set of the nearest
+// row before it that counts otherwise (the domain at the least) and holds
+// the set of the nearest row after it (nothing after the last row), so a
+// pass counts no more than the one before at its most and no less than
+// the one after at its least: the mean lies within c + q (most - c) and
+// c - q (c - least).
 Span alike_bounds(const CountSums* r, size_t row) {
   int64_t p = r->passes, c = r->sum[row] / p;
   if (!counted_alike(r, row, c)) return kNoBounds;
   size_t outer = row_before_alike(r, row, c), inner = row_after_alike(r, row, c);
-  CountStats above{double(c), 0}, below{0, 0};
-  if (!counted_alike(r, outer, c)) above = count_stats(r->sum[outer], r->sq_sum[outer], p);
-  if (inner < r->sum.size()) below = count_stats(r->sum[inner], r->sq_sum[inner], p);
-  double q = -std::expm1(std::log(0.025) / double(p)), w = std::sqrt(q * (1 - q));
-  return Span{c - q * (c - below.mean) - below.spread * w, c + q * (above.mean - c) + above.spread * w};
+  double most = counted_alike(r, outer, c) ? double(c) : double(r->most[outer]);
+  double least = inner < r->sum.size() ? double(r->least[inner]) : 0;
+  double q = -std::expm1(std::log(0.025) / double(p));
+  return Span{c - q * (c - least), c + q * (most - c)};
 }
 
 void widen(RandomInterval* v, Span counts, double particle) {

@@ -327,10 +327,12 @@ TEST(Quantiles, StudentT975ForAnyDegrees) {
   EXPECT_NEAR(student_t_975(int64_t(1) << 40), 1.959963984540054, 3e-12);
 }
 
-TEST(CountSums, PassesThatHitARowAndThatKeepItWhole) {
+TEST(CountSums, PassesThatHitARowOrKeepItWholeAndItsLargestAndSmallestCounts) {
   CountSums sums = small_job_passes({{16, 0}, {5, 5}, {16, 16}, {0, 0}});
   EXPECT_EQ(sums.hit, (std::vector<int64_t>{4, 3, 2}));
   EXPECT_EQ(sums.whole, (std::vector<int64_t>{4, 2, 1}));
+  EXPECT_EQ(sums.most, (std::vector<int64_t>{16, 16, 16}));
+  EXPECT_EQ(sums.least, (std::vector<int64_t>{16, 0, 0}));
 }
 
 // The edge cases of the interval, on the small job: 16 grid points of
@@ -386,7 +388,7 @@ TEST(RandomInterval, CountsAlikeAndClumpsWidenTheInterval) {
   RandomInterval v = random_interval(small_job(), &alike, 2);
   double q = 1 - std::pow(0.025, 1.0 / 4);
   EXPECT_NEAR(v.low, 4 * (1 - q), 1e-12);  // nothing after the last row: a share q of the passes may hold none
-  EXPECT_GT(v.high, 4 + q * 8);            // row 1 holds 8 more on average
+  EXPECT_NEAR(v.high, 4 + q * 10, 1e-12);  // row 1 counts 14 at the most
   CountSums clumps = small_job_passes({{16, 8}, {16, 0}, {16, 0}, {16, 0}, {16, 8}, {16, 0}, {16, 0}, {16, 0}});
   RandomInterval c = random_interval(small_job(), &clumps, 2);
   ShareBounds hits = binomial_interval_95(2, 8);
@@ -405,12 +407,12 @@ TEST(RandomInterval, RowsCountedAlikeAreBoundedByTheNearestRowsThatDiffer) {
     for (size_t k = 1; k < rows.size(); k++) levels.push_back(rows[k - 1] - rows[k]);
     add_pass_counts(&sums, levels.data(), 7);
   }
-  double q = 1 - std::sqrt(0.025), w = std::sqrt(q * (1 - q)), sd = std::sqrt(2.0);
+  double q = 1 - std::sqrt(0.025);  // a share of the shifts that two passes may both have missed
   for (int32_t row = 2; row <= 5; row++) {
     RandomInterval v = random_interval(&job, &sums, row);
     EXPECT_EQ(v.error, 0.0);
-    EXPECT_NEAR(v.low, 8 - q * (8 - 3) - sd * w, 1e-12) << row;
-    EXPECT_NEAR(v.high, 8 + q * (13 - 8) + sd * w, 1e-12) << row;
+    EXPECT_NEAR(v.low, 8 - q * (8 - 2), 1e-12) << row;  // row 6 counts 2 at the least
+    EXPECT_NEAR(v.high, 8 + q * (14 - 8), 1e-12) << row;  // row 1 counts 14 at the most
   }
 }
 
