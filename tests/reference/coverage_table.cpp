@@ -33,9 +33,11 @@ struct Tally {
   void add(bool c) { covered += c, total += 1; }
 };
 
-// Per pass count: the interval's coverage and Student's t's alone.
+// Per pass count: the interval's coverage and Student's t's alone, and
+// their widths in units of the row's exact survivors (or losses).
 struct Coverage {
   std::vector<Tally> interval, student;
+  std::vector<std::vector<double>> width, student_width;
 };
 
 // A family of jobs and its rows, grouped by the survivors (or losses) a
@@ -81,7 +83,9 @@ size_t group_of(const Family& f, double count) {
 }
 
 Coverage no_coverage() {
-  return Coverage{std::vector<Tally>(kPassCounts.size()), std::vector<Tally>(kPassCounts.size())};
+  size_t n = kPassCounts.size();
+  return Coverage{std::vector<Tally>(n), std::vector<Tally>(n), std::vector<std::vector<double>>(n),
+                  std::vector<std::vector<double>>(n)};
 }
 
 // Each row's coverage over the seeds, per pass count.
@@ -95,9 +99,11 @@ std::vector<Coverage> job_coverage(const TrackedJob* t, const std::vector<double
       taken = kPassCounts[k];
       for (size_t row = 1; row < exact.size(); row++) {
         RandomInterval v = random_interval(&t->job, &sums, int32_t(row));
-        double half = student_t_975(v.passes - 1) * v.error;
+        double half = student_t_975(v.passes - 1) * v.error, scale = std::min(exact[row], exact[0] - exact[row]);
         rows[row].interval[k].add(covers(v.low, v.high, exact[row]));
         rows[row].student[k].add(covers(v.volume - half, v.volume + half, exact[row]));
+        rows[row].width[k].push_back((v.high - v.low) / scale);
+        rows[row].student_width[k].push_back(2 * half / scale);
       }
     }
   }
@@ -113,8 +119,11 @@ void add_row(Family* f, const Coverage& c, double count, const std::string& name
   }
   f->low[g] = std::min(f->low[g], count), f->high[g] = std::max(f->high[g], count);
   for (size_t k = 0; k < kPassCounts.size(); k++) {
-    f->groups[g].interval[k].covered += c.interval[k].covered, f->groups[g].interval[k].total += c.interval[k].total;
-    f->groups[g].student[k].covered += c.student[k].covered, f->groups[g].student[k].total += c.student[k].total;
+    Coverage& into = f->groups[g];
+    into.interval[k].covered += c.interval[k].covered, into.interval[k].total += c.interval[k].total;
+    into.student[k].covered += c.student[k].covered, into.student[k].total += c.student[k].total;
+    into.width[k].insert(into.width[k].end(), c.width[k].begin(), c.width[k].end());
+    into.student_width[k].insert(into.student_width[k].end(), c.student_width[k].begin(), c.student_width[k].end());
     double share = double(c.interval[k].covered) / c.interval[k].total;
     if (share < f->worst) f->worst = share, f->worst_row = name + ", " + std::to_string(kPassCounts[k]) + " passes";
   }
@@ -137,6 +146,11 @@ void measure(Family* f, int seeds) {
   }
 }
 
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
 void print_family(const Family& f) {
   for (size_t g = 0; g < f.groups.size(); g++) {
     if (f.groups[g].interval[0].total == 0) continue;
@@ -145,6 +159,16 @@ void print_family(const Family& f) {
       const Tally &a = f.groups[g].interval[k], &b = f.groups[g].student[k];
       std::printf(" %.1f%% (%.1f%%) |", 100.0 * a.covered / a.total, 100.0 * b.covered / b.total);
     }
+    std::printf("\n");
+  }
+}
+
+void print_widths(const Family& f) {
+  for (size_t g = 0; g < f.groups.size(); g++) {
+    if (f.groups[g].interval[0].total == 0) continue;
+    std::printf("| %s | %.2g to %.2g |", f.name.c_str(), f.low[g], f.high[g]);
+    for (size_t k = 0; k < kPassCounts.size(); k++)
+      std::printf(" %.2g (%.2g) |", median(f.groups[g].width[k]), median(f.groups[g].student_width[k]));
     std::printf("\n");
   }
 }
@@ -165,11 +189,6 @@ void schedule_coverage(const TrackedJob* t, const std::vector<double>& exact, co
       (*ratios)[b].push_back(se > 0 ? std::fabs(mean - e) / se : mean == e ? 0 : 1e9);
     }
   }
-}
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
 }
 
 void print_schedule() {
@@ -201,6 +220,11 @@ int main(int argc, char** argv) {
     measure(&f, seeds);
     print_family(f);
   }
+  std::printf("\nmedian width of the interval (of Student's t alone) / the row's exact survivors (or losses)\n\n");
+  std::printf("| jobs | survivors (or losses) a pass |");
+  for (int passes : kPassCounts) std::printf(" %d passes |", passes);
+  std::printf("\n|---|---|---|---|---|---|---|\n");
+  for (const Family& f : families) print_widths(f);
   std::printf("\n");
   for (const Family& f : families)
     std::printf("worst row of %s: %.1f%% (%s)\n", f.name.c_str(), 100 * f.worst, f.worst_row.c_str());
