@@ -230,16 +230,16 @@ void widen(RandomInterval* v, Span counts, double particle) {
 // - Student's t on the passes' counts takes their spread as measured; it
 //   falls short where few passes differ (its width is 0 where none does).
 // - The exact binomial interval of the pooled count, k survivors of
-//   passes x baseres^4 points. Where the surviving set (or the lost one)
-//   spans less than a cell in each coordinate, a pass holds at most one of
-//   its points, with a chance of V / particle volume: the pooled count is
-//   binomial of `passes` trials, and the interval of the same count from
-//   more trials is wider.
+//   passes x baseres^4 points, as if the points were independent: close
+//   to Poisson's, a floor where a few points a pass survive and the
+//   passes happen to agree.
 // - A set long along grid lines and thin across them comes in clumps: a
 //   pass holds none of it or many points (a ring whose y motion never
 //   reaches a collimator loses whole planes of the grid at once). Where
 //   some passes see none, the passes that see any are binomial
-//   (clump_bounds).
+//   (clump_bounds). A set that spans less than a cell in each coordinate
+//   is the smallest clump: a pass holds one of its points, with a chance
+//   of V / particle volume, or none, and this interval is then exact.
 // - Where every pass counts the same (none, the whole grid, or a sheet of
 //   points that each pass hit alike), the passes say nothing of the
 //   clumps, and the rows around bound what they may have missed

@@ -8,8 +8,9 @@
 #include "results/sums.h"
 
 // The regularized incomplete beta function I_x(a, b), for a, b > 0 and x in
-// [0, 1]. Accurate to about 1e-13 (relative) where x is the smaller of x
-// and 1 - x, or a and b are below about 1e4.
+// [0, 1]. Accurate to about 1e-13 for a and b up to 1e4, to about 1e-10 at
+// 1e12 (its continued fraction takes more terms, and past the mean it
+// knows x to 1e-16 absolute only).
 double incomplete_beta(double a, double b, double x);
 // The x where I_x(a, b) = q (0 < q < 1), by bisection.
 double beta_quantile(double a, double b, double q);
