@@ -131,5 +131,5 @@ std::string random_status_text(const RunState* run) {
   if (v.passes < 1) return turns + "no random pass yet";
   if (has_emittance(&run->settings)) return turns + da_status_text(&run->settings, &v);
   if (v.passes < 2) return turns + format_text("%.6lg (1 random pass)", v.volume);
-  return turns + format_text("%.6lg +/- %.2lg (95%%)", v.volume, v.high - v.volume);
+  return turns + format_text("%.6lg +/- %.2lg (95%%)", v.volume, interval_half_width(&v));
 }

@@ -1,11 +1,13 @@
 #include "results/sums.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
 CountSums empty_sums(int32_t turn_counts) {
   size_t rows = size_t(turn_counts) + 1;
-  return CountSums{0, std::vector<int64_t>(rows, 0), std::vector<SquareSum>(rows, 0)};
+  std::vector<int64_t> zeros(rows, 0);
+  return CountSums{0, zeros, std::vector<SquareSum>(rows, 0), zeros, zeros, zeros, std::vector<int64_t>(rows, INT64_MAX)};
 }
 
 void survival_counts(int32_t* h, int32_t n) {
@@ -16,14 +18,22 @@ void survival_counts(int32_t* h, int32_t n) {
 // NOTE: a pass's volume is the particle volume times an integer count, so
 // the sums are kept as integers: nothing cancels when the spread is formed,
 // the domain row's error comes out exactly 0, and sums made by different
-// processes add up exactly.
+// processes add up exactly. The passes that hit a row at all (or kept it
+// whole), and its largest and smallest counts, tell the random passes'
+// intervals whether its survivors (or its losses) come in clumps, and how
+// large a clump can be.
 void add_pass_counts(CountSums* sums, const int32_t* levels, int32_t n) {
   std::vector<int32_t> survivors(levels, levels + n + 1);
   survival_counts(survivors.data(), n);
+  int64_t grid = row_count(survivors.data(), n, 0);
   for (int32_t i = 0; i <= n; i++) {
     int64_t c = row_count(survivors.data(), n, i);
     sums->sum[size_t(i)] += c;
     sums->sq_sum[size_t(i)] += static_cast<SquareSum>(c * c);
+    sums->hit[size_t(i)] += c > 0;
+    sums->whole[size_t(i)] += c == grid;
+    sums->most[size_t(i)] = std::max(sums->most[size_t(i)], c);
+    sums->least[size_t(i)] = std::min(sums->least[size_t(i)], c);
   }
   sums->passes += 1;
 }

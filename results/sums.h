@@ -18,6 +18,10 @@ struct CountSums {
   int64_t passes;               // passes added
   std::vector<int64_t> sum;     // per row: the survivor counts' sum
   std::vector<SquareSum> sq_sum;  // per row: the sum of their squares
+  std::vector<int64_t> hit;     // per row: the passes that counted a survivor
+  std::vector<int64_t> whole;   // per row: the passes that kept the whole grid
+  std::vector<int64_t> most;    // per row: the largest count of a pass (0 before the first)
+  std::vector<int64_t> least;   // per row: the smallest (INT64_MAX before the first)
 };
 
 CountSums empty_sums(int32_t turn_counts);

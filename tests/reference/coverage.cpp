@@ -1,8 +1,10 @@
 #include "coverage.h"
 
 #include <cmath>
+#include <cstdio>
 #include <vector>
 
+#include "exact_volume.h"
 #include "results/schedule.h"
 
 // x focused and y defocused by the first kick, the other way by the
@@ -19,6 +21,40 @@ const char* const kGridFacesJob =
 JobSettings job_from_text(const std::string& text) {
   JobSource source{"input.txt", text, job_hash(text), 0};
   return parse_job(&source);
+}
+
+namespace {
+
+std::string range_line(const char* key, Range r, double scale) {
+  double middle = (r.low + r.high) / 2, half = (r.high - r.low) / 2 * scale;
+  return std::string(key) + " " + std::to_string(middle - half) + " " + std::to_string(middle + half) + "\n";
+}
+
+std::string ring_with_collimators(const std::string& kicks, int turns, double g) {
+  char text[256];
+  std::snprintf(text, sizeof text, "baseres 8\niterations %d %d\nxcollimator %.6f %.6f\nycollimator %.6f %.6f\n",
+                turns, 4 * turns, -1.02 * g, 0.97 * g, -0.99 * g, 1.04 * g);
+  return text + kicks;
+}
+
+}  // namespace
+
+std::string scaled_box(const std::string& ring, double scale, bool both_planes) {
+  JobSettings s = job_from_text(ring);
+  std::string t = ring + range_line("xrange", s.xrange, scale) + range_line("xprange", s.xprange, scale);
+  if (!both_planes) return t;
+  return t + range_line("yrange", s.yrange, scale) + range_line("yprange", s.yprange, scale);
+}
+
+std::string nearly_whole_ring(const std::string& kicks, int turns, double lost) {
+  double low = 0.1, high = 20;  // the losses fall as the collimators move out
+  for (int k = 0; k < 60; k++) {
+    double g = (low + high) / 2;
+    JobSettings s = job_from_text(ring_with_collimators(kicks, turns, g));
+    std::vector<double> exact = exact_row_volumes(&s);
+    ((exact[0] - exact[1]) / particle_volume(&s) > lost ? low : high) = g;
+  }
+  return ring_with_collimators(kicks, turns, high);
 }
 
 TrackedJob* tracked_job(const std::string& text) {

@@ -15,6 +15,15 @@ extern const char* const kGridFacesJob;
 
 JobSettings job_from_text(const std::string& text);
 
+// Jobs at the extremes, made from a ring's text. scaled_box: the ranges of
+// its x plane (or of both planes) scaled about their middles, so that a
+// pass holds fewer of its survivors. nearly_whole_ring: a FODO ring of the
+// given kicks and drifts at turns and 4 x turns, its collimators moved
+// out until `lost` grid points a pass are lost at `turns` (exactly, by
+// bisection on the exact volume).
+std::string scaled_box(const std::string& ring, double scale, bool both_planes);
+std::string nearly_whole_ring(const std::string& kicks, int turns, double lost);
+
 // A job ready for the CPU tracker, without files or GL. Made once, never
 // copied: the tracker's map points into the lowered one.
 struct TrackedJob {
