@@ -58,9 +58,10 @@ bool count_pass(RunState* run, Pass* pass, const SampleResult* result) {
 }
 
 // The limit is on sample numbers: a shard ends when its next sample lies
-// beyond it.
+// beyond it. Without a limit a run ends at the last sample a record holds.
 bool sample_limit_reached(const RunState* run) {
-  return run->max_samples > 0 && next_sample_number(&run->ledger) > run->max_samples;
+  return (run->max_samples > 0 && next_sample_number(&run->ledger) > run->max_samples) ||
+         samples_exhausted(&run->ledger);
 }
 
 bool run_complete(const RunState* run) { return sample_limit_reached(run) && !random_pass_owed(&run->ledger); }
@@ -189,7 +190,13 @@ int run_job(const RunOptions* options) {
   run->windowed = !options->headless;
   if (options->headless) graphics.headless = 1;
   enter_job_dir(options);
-  read_run_job(run);
+  // NOTE: the record is claimed, and a record to resume checked, before
+  // anything is written: a second process on the same record, or a record
+  // that cannot be resumed, ends the program with nothing changed.
+  int refused = claim_record(run, options);
+  if (!refused) read_run_job(run);
+  if (!refused) refused = check_resume(run, options);
+  if (refused) return refused;
   install_stop_signals();
   start_job(run, options, open_gl(run, options));
   while (!run->quit && !stop_reason(run)) run_pass(run);
