@@ -119,6 +119,7 @@ bool append_record_line(RecordWriter* w, const std::string& line, bool clean) {
 }
 
 bool fold_record(RecordWriter* w) {
+  if (!w->file) return false;
   std::string temporary = w->path + ".tmp", why;
   FILE* out = std::fopen(temporary.c_str(), "wb");
   errno = 0;

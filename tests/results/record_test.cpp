@@ -1,6 +1,10 @@
 // The sample record's lines, its reader's checks, and its folds.
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstring>
 
 #include "results/ledger.h"
@@ -257,10 +261,11 @@ TEST(Record, FoldsSumEachCheckpointIntervalExactly) {
   EXPECT_EQ(read.samples.sum, taken.samples.sum);
   EXPECT_TRUE(read.samples.sq_sum == taken.samples.sq_sum && read.randoms.sq_sum == taken.randoms.sq_sum);
   EXPECT_EQ(read.randoms.passes, 25);
-  // Going on from the record, then folding it whole: a fold of that
-  // changes nothing.
+  // Going on from the record, then folding it whole (over the temporary
+  // file of a fold a kill cut short): a fold of that changes nothing.
   ASSERT_TRUE(reopen_record(&w, &r, &h));
   close_record_reader(&r);
+  write_file("r.rec.tmp", "veldspan-record 2 job 00");
   ASSERT_TRUE(fold_record(&w) && close_record(&w));
   std::string again = read_file("r.rec");
   ASSERT_TRUE(open_record_reader(&r, "r.rec", &job));
@@ -270,4 +275,54 @@ TEST(Record, FoldsSumEachCheckpointIntervalExactly) {
   EXPECT_EQ(again.find("\ns "), std::string::npos);
   ASSERT_TRUE(reopen_record(&w, &r, &h) && fold_record(&w) && close_record(&w));
   EXPECT_EQ(read_file("r.rec"), again);
+}
+
+// The disk fills up: a fold that cannot be written leaves the record as it
+// was and no temporary file; a line that does not fit is cut off again,
+// and the record keeps its whole lines and takes none after them.
+TEST(Record, FullDiskLeavesWholeLinesAndNoHalfFold) {
+  JobSettings job = small_job();
+  TestDir dir;
+  mkdir("disk", 0755);
+  if (mount("tmpfs", "disk", "tmpfs", 0, "size=16k") != 0)
+    GTEST_SKIP() << "a tmpfs could not be mounted (" << std::strerror(errno) << "); run as root to test a full disk";
+  struct Unmount {
+    std::string path;
+    ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+  } unmount{dir.path + "/disk"};
+  ASSERT_EQ(chdir("disk"), 0);
+  RecordHeader h{kRecordFormat, 7, 0, 1, "cpu", "1.1.0", "CPU"};
+  RecordWriter w{};
+  w.lock = FileLock{-1, 0, 0};
+  ASSERT_TRUE(open_record(&w, "r.rec", &job, &h));
+  Ledger l = start_ledger(&job, 0, 0);
+  l.record = &w;
+  auto take = [&l]() {
+    double jitter[4];
+    Pass p = next_pass(&l, jitter);
+    p.levels = levels_of(p.kind, p.number);
+    return ledger_take(&l, &p).record_lost;
+  };
+  for (int k = 0; k < 150; k++) ASSERT_FALSE(take());
+  std::string record = read_file("r.rec");
+  {
+    std::ofstream filler("filler", std::ios::binary);
+    for (int k = 0; k < 16 && filler; k++) filler << std::string(1024, 'x') << std::flush;
+  }
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(fold_record(&w));
+  EXPECT_EQ(read_file("r.rec"), record);
+  EXPECT_FALSE(std::ifstream("r.rec.tmp").good());
+  int taken = 150;
+  while (!take() && taken < 2000) taken++;
+  std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(w.failed && w.error == ENOSPC) << said;
+  RecordReader r;
+  ASSERT_TRUE(open_record_reader(&r, "r.rec", &job) && read_to_end(&r));
+  close_record_reader(&r);
+  EXPECT_FALSE(r.tail_dropped) << "no half line";
+  EXPECT_GT(r.samples + r.owed, 120);
+  EXPECT_FALSE(take()) << "no line after the lost one";
+  EXPECT_EQ(read_file("r.rec").size(), size_t(r.length));
+  ASSERT_EQ(chdir(".."), 0);
 }
