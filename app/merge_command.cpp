@@ -95,8 +95,9 @@ int report_plan(const MergePlan* plan, const std::vector<RecordReader>& records,
   else if (missing)
     std::fprintf(stderr, "veldspan merge: %lld of the %lld samples are missing: %s\n", static_cast<long long>(missing),
                  static_cast<long long>(plan->last), missing_samples_text(plan, 20).c_str());
-  if (randoms) std::fprintf(stderr, "veldspan merge: %lld random passes are missing:\n%s", static_cast<long long>(randoms),
-                            random_text.c_str());
+  if (randoms)
+    std::fprintf(stderr, "veldspan merge: random passes missing (%lld):\n%s", static_cast<long long>(randoms),
+                 random_text.c_str());
   bool whole = plan->last && !missing && !randoms;
   return status || whole ? status : kExitSamplesMissing;
 }

@@ -268,6 +268,9 @@ TEST(Shards, ARefusedResumeWritesNothing) {
         << read_file("program.log");
     before["samples.rec.lock"] = "";
     EXPECT_EQ(files_in("job"), before);
+    EXPECT_EQ(merge({"--job", "job", "job/samples.rec"}), 1) << "the merge refuses the same lines";
+    EXPECT_NE(read_file("merge.log").find("samples.rec " + c.message.substr(12, 30)), std::string::npos)
+        << read_file("merge.log");
     shell("rm -rf job");
   }
 }
@@ -284,7 +287,7 @@ TEST(Shards, MergesOfAnySampleNumbersStayWithinMemory) {
   ASSERT_EQ(shard1.substr(shard1.rfind('\n', shard1.size() - 2) + 1, 4), "r 4 ") << "after sample 16";
   write_file("job/shard-1-of-2.rec", shard1.substr(0, shard1.rfind("\nr ") + 4));  // r 4 cut off
   EXPECT_EQ(merge({"--job", "job", "job/shard-0-of-2.rec", "job/shard-1-of-2.rec"}), 3);
-  EXPECT_NE(read_file("merge.log").find("1 random passes are missing:\nrandom pass 4 (after sample 16 in "
+  EXPECT_NE(read_file("merge.log").find("random passes missing (1):\nrandom pass 4 (after sample 16 in "
                                         "job/shard-1-of-2.rec)"), std::string::npos) << read_file("merge.log");
   EXPECT_EQ(merge({"--samples", "2147483647", "--job", "job", "job/shard-0-of-2.rec"}), 3);
   EXPECT_NE(read_file("merge.log").find("2147483639 of the 2147483647 samples are missing: 2, 4, 6,"),
