@@ -29,7 +29,8 @@ bool survey_records(const MergeOptions* o, const JobSettings* job, uint64_t hash
       std::fprintf(stderr, "veldspan merge: %s\n", error.c_str());
       return false;
     }
-    if (!r->has_header) std::fprintf(stderr, "veldspan merge: %s holds no samples (no whole header)\n", r->path.c_str());
+    if (!r->has_header)
+      std::fprintf(stderr, "veldspan merge: %s holds no samples (no whole header)\n", r->path.c_str());
     if (r->tail_dropped) std::fprintf(stderr, "veldspan merge: %s: its torn last line is left out\n", r->path.c_str());
   }
   return true;

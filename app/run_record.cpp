@@ -78,7 +78,8 @@ bool resume_record(RunState* run, const RecordHeader* own) {
   RecordReader file;
   std::string why;
   if (file_length(record_path(run).c_str()) < 0) return false;
-  if (!open_own_record(&run->settings, own, record_path(run), &file, &why)) fatal_error(("The run cannot be resumed: " + why).c_str());
+  if (!open_own_record(&run->settings, own, record_path(run), &file, &why))
+    fatal_error(("The run cannot be resumed: " + why).c_str());
   if (!file.has_header) return false;
   warn_of_other_taker(&file.header, own, file.path);
   replay_record(run, &file);

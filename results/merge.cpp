@@ -22,7 +22,8 @@ void find_split(const Records& records, MergePlan* plan) {
     if (!r.shards) continue;
     if (!told) told = &r;
     else if (r.shards != told->shards)
-      plan->refusal = split_text(*told) + ", " + split_text(r) + ": the records of one merge come from one split of the run";
+      plan->refusal =
+          split_text(*told) + ", " + split_text(r) + ": the records of one merge come from one split of the run";
   }
   plan->shards = told ? told->shards : 1;
   for (const RecordReader& r : records)

@@ -157,7 +157,8 @@ bool parse_pass(const std::vector<std::string>& words, const JobSettings* job, R
 bool parse_span_numbers(const std::vector<std::string>& w, RecordEntry* e) {
   return parse_whole(w[1], 1, kLastSample, &e->first) && parse_whole(w[2], e->first, kLastSample, &e->last) &&
          parse_whole(w[3], 1, e->last - e->first + 1, &e->samples.passes) &&
-         parse_whole(w[4], 0, e->samples.passes, &e->randoms.passes) && checkpoint_of(e->first) == checkpoint_of(e->last);
+         parse_whole(w[4], 0, e->samples.passes, &e->randoms.passes) &&
+         checkpoint_of(e->first) == checkpoint_of(e->last);
 }
 
 bool parse_span(const std::vector<std::string>& w, const JobSettings* job, RecordEntry* e, std::string* why) {
@@ -267,7 +268,9 @@ int64_t owed_randoms(int64_t first, int64_t count, int64_t step, int64_t every) 
   return i0 < count ? (count - 1 - i0) / m + 1 : 0;
 }
 
-RecordSpan empty_span(int32_t turn_counts) { return RecordSpan{0, 0, empty_sums(turn_counts), empty_sums(turn_counts)}; }
+RecordSpan empty_span(int32_t turn_counts) {
+  return RecordSpan{0, 0, empty_sums(turn_counts), empty_sums(turn_counts)};
+}
 
 void add_entry(RecordSpan* span, const RecordEntry* e, int32_t n) {
   if (e->kind == 'r') {

@@ -150,6 +150,27 @@ bool place_entry(RecordReader* r, const RecordEntry* e, std::string* why) {
 // Whether no byte follows the line just read.
 bool at_end(RecordReader* r) { return !fill(r); }
 
+// False, as there is no entry more; an error when the file could not be
+// read to its end.
+bool no_more_entries(RecordReader* r) {
+  read_failed(r);
+  return false;
+}
+
+// The last line, torn or bad, is left out.
+bool drop_tail(RecordReader* r) {
+  r->tail_dropped = true;
+  return no_more_entries(r);
+}
+
+// The line's bytes are taken; those of the 't' lines right after the
+// header are the record's folded part.
+void take_line(RecordReader* r, const RecordEntry* e) {
+  bool folded = r->folded == r->length && e->kind == 't';
+  r->length = consumed(r);
+  if (folded) r->folded = r->length;
+}
+
 }  // namespace
 
 bool open_record_reader(RecordReader* r, const std::string& path, const JobSettings* job) {
@@ -168,24 +189,15 @@ bool next_record_entry(RecordReader* r, RecordEntry* e) {
   if (!r->error.empty() || !r->has_header || r->tail_dropped) return false;
   std::string line, why;
   LineRead got = read_line(r, &line);
-  if (got == kLineEnd) {
-    read_failed(r);
-    return false;
-  }
+  if (got == kLineEnd) return no_more_entries(r);
   r->line++;
   if (got == kLineLong)
     return fail_at_line(r, format_text("longer than any line of a record of this job (%lld bytes)",
                                        static_cast<long long>(r->longest)));
   bool parsed = got == kLineWhole && parse_record_entry(line, r->job, r->header.format, e, &why);
-  if (!parsed && (got == kLineTorn || at_end(r))) {
-    r->tail_dropped = true;
-    read_failed(r);
-    return false;
-  }
+  if (!parsed && (got == kLineTorn || at_end(r))) return drop_tail(r);
   if (!parsed || !place_entry(r, e, &why)) return fail_at_line(r, why);
-  bool folded = r->folded == r->length && e->kind == 't';
-  r->length = consumed(r);
-  if (folded) r->folded = r->length;
+  take_line(r, e);
   return true;
 }
 

@@ -200,7 +200,8 @@ TEST(Record, EveryLineMustStandInItsPlace) {
       {"r 1 16 0 0\nt 5 16 12 2 192 0 0 3072 0 0 32 0 0 512 0 0\ns 17 16 0 0\n", "line 7: its samples owe 3 random "
                                                                                  "passes, not 2"},
   };
-  for (const Case& c : cases) EXPECT_EQ(read_text(four + c.tail).error.substr(0, 6 + c.error.size()), "x.rec " + c.error);
+  for (const Case& c : cases)
+    EXPECT_EQ(read_text(four + c.tail).error.substr(0, 6 + c.error.size()), "x.rec " + c.error);
   EXPECT_EQ(error_of(std::string(kHeader) + "r 1 16 0 0\ns 1 16 0 0\n"), "x.rec line 2: random pass 1 before any "
                                                                           "sample");
   RecordReader r = read_text(four + "r 1 16 0 0\nt 5 16 12 3 192 0 0 3072 0 0 48 0 0 768 0 0\ns 17 16 0 0\n");
