@@ -1,6 +1,8 @@
 #include "app/merge_command.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "gfx/graphics_state.h"
 #include "results/merge.h"
@@ -16,40 +18,29 @@ std::string job_file_path(const MergeOptions* o) {
   return o->job_dir.empty() ? std::string("input.txt") : o->job_dir + "/input.txt";
 }
 
-// One record named, read for the job; false after saying why it cannot be
-// merged.
-bool read_one_record(const MergeOptions* o, const std::string& path, const JobSettings* job, uint64_t hash,
-                     RecordFile* r) {
-  std::string error;
-  if (!read_record(path.c_str(), job, r, &error)) {
-    std::fprintf(stderr, "veldspan merge: %s\n", error.c_str());
-    return false;
-  }
-  if (r->has_header && r->header.job_hash != hash) {
-    std::fprintf(stderr, "veldspan merge: %s is the record of another job (job file hash %016llx; %s has %016llx)"
-                 "; give the job's directory with --job\n", path.c_str(),
-                 static_cast<unsigned long long>(r->header.job_hash), job_file_path(o).c_str(),
-                 static_cast<unsigned long long>(hash));
-    return false;
-  }
-  if (!r->has_header) std::fprintf(stderr, "veldspan merge: %s holds no samples (no whole header)\n", path.c_str());
-  if (r->tail_dropped) std::fprintf(stderr, "veldspan merge: %s: its torn last line is left out\n", path.c_str());
-  return true;
-}
-
-bool read_records(const MergeOptions* o, const JobSettings* job, uint64_t hash, std::vector<RecordFile>* records) {
-  for (const std::string& path : o->records) {
-    records->emplace_back();
-    if (!read_one_record(o, path, job, hash, &records->back())) return false;
+// Every record named, read through for the job; false after saying why one
+// cannot be merged.
+bool survey_records(const MergeOptions* o, const JobSettings* job, uint64_t hash, std::vector<RecordReader>* records) {
+  records->resize(o->records.size());
+  for (size_t i = 0; i < o->records.size(); i++) {
+    RecordReader* r = &(*records)[i];
+    std::string error;
+    if (!survey_record(r, o->records[i], job, hash, job_file_path(o), &error)) {
+      std::fprintf(stderr, "veldspan merge: %s\n", error.c_str());
+      return false;
+    }
+    if (!r->has_header)
+      std::fprintf(stderr, "veldspan merge: %s holds no samples (no whole header)\n", r->path.c_str());
+    if (r->tail_dropped) std::fprintf(stderr, "veldspan merge: %s: its torn last line is left out\n", r->path.c_str());
   }
   return true;
 }
 
 // NOTE: engines, renderers and program versions may round a particle on a
 // loss boundary differently; such records still merge, but the user is told.
-void warn_of_other_takers(const std::vector<RecordFile>& records) {
-  const RecordFile* first = nullptr;
-  for (const RecordFile& r : records) {
+void warn_of_other_takers(const std::vector<RecordReader>& records) {
+  const RecordReader* first = nullptr;
+  for (const RecordReader& r : records) {
     if (!r.has_header) continue;
     if (!first) first = &r;
     else if (!same_taker(&first->header, &r.header))
@@ -59,46 +50,58 @@ void warn_of_other_takers(const std::vector<RecordFile>& records) {
   }
 }
 
-int32_t missing_count(const MergePlan* plan) {
-  int32_t missing = 0;
-  for (size_t s = 1; s < plan->samples.size(); s++) missing += !plan->samples[s];
-  return missing;
-}
-
-// The job of the merge, read once; false when it cannot be one.
+// The job of the merge, read once; false when there is none, or it is one
+// no run can have taken.
 bool read_merge_job(const MergeOptions* o, JobSource* source, JobSettings* job) {
-  std::string path = job_file_path(o);
-  read_job_source(path.c_str(), source);
-  *job = parse_job(source);
-  if (job->baseres >= 1 && job->baseres <= 32) return true;
-  std::fprintf(stderr, "veldspan merge: %s: baseres %d is out of range; it must be 1 to 32\n", path.c_str(),
-               job->baseres);
-  return false;
+  std::string path = job_file_path(o), refusal;
+  if (!o->job_dir.empty() && file_length(o->job_dir.c_str()) < 0)
+    refusal = format_text("the job directory %s cannot be found (%s)", o->job_dir.c_str(), std::strerror(errno));
+  else if (file_length(path.c_str()) < 0)
+    refusal = format_text("%s cannot be read (%s): the records are merged for the job in it", path.c_str(),
+                          std::strerror(errno));
+  if (refusal.empty()) {
+    read_job_source(path.c_str(), source);
+    *job = parse_job(source);
+    refusal = job_refusal(job);
+  }
+  if (!refusal.empty()) std::fprintf(stderr, "veldspan merge: %s\n", refusal.c_str());
+  return refusal.empty();
 }
 
 // Writes output.csv and aperture.csv in the job's directory from the plan;
-// the status of the result files (0 or kExitResultsLost).
-int write_merged_results(const MergeOptions* o, const JobSettings* job, const MergePlan* plan) {
+// the status of the result files (0 or kExitResultsLost), or 1.
+int write_merged_results(const MergeOptions* o, const JobSettings* job, std::vector<RecordReader>* records,
+                         const MergePlan* plan) {
   if (!o->job_dir.empty() && !change_dir(o->job_dir.c_str())) {
     std::fprintf(stderr, "veldspan merge: the job directory %s cannot be entered\n", o->job_dir.c_str());
     return 1;
   }
   Ledger ledger = start_ledger(job, 0, 0);
+  remove_stale_temporaries();  // a merge killed while writing may have left one
   Reports reports = start_reports();
-  int32_t replayed = replay_plan(&ledger, &reports, plan);
+  std::string error;
+  bool replayed = replay_plan(&ledger, &reports, records, plan, &error);
   int status = finish_reports(&reports, &ledger);
-  std::fprintf(stderr, "veldspan merge: samples 1 to %d replayed into %soutput.csv, %d result blocks\n", replayed,
-               o->job_dir.empty() ? "" : (o->job_dir + "/").c_str(), ledger.next_checkpoint - 1);
-  return status;
+  if (!replayed) std::fprintf(stderr, "veldspan merge: %s\n", error.c_str());
+  std::fprintf(stderr, "veldspan merge: samples 1 to %d replayed into %soutput.csv, %d result blocks\n",
+               ledger_samples(&ledger), o->job_dir.empty() ? "" : (o->job_dir + "/").c_str(),
+               ledger.next_checkpoint - 1);
+  return replayed ? status : 1;
 }
 
-int report_plan(const MergePlan* plan, int status) {
-  int32_t missing = missing_count(plan);
-  if (!missing && plan->samples.size() >= 2) return status;
-  if (plan->samples.size() < 2) std::fprintf(stderr, "veldspan merge: the records hold no samples\n");
-  else std::fprintf(stderr, "veldspan merge: %d of the %lld samples are missing: %s\n", missing,
-                    static_cast<long long>(plan->samples.size()) - 1, missing_samples_text(plan, 20).c_str());
-  return status ? status : kExitSamplesMissing;
+// What is missing, said; the exit status.
+int report_plan(const MergePlan* plan, const std::vector<RecordReader>& records, int status) {
+  int64_t missing = missing_count(plan), randoms = 0;
+  std::string random_text = missing_randoms_text(plan, records, &randoms);
+  if (!plan->last) std::fprintf(stderr, "veldspan merge: the records hold no samples\n");
+  else if (missing)
+    std::fprintf(stderr, "veldspan merge: %lld of the %lld samples are missing: %s\n", static_cast<long long>(missing),
+                 static_cast<long long>(plan->last), missing_samples_text(plan, 20).c_str());
+  if (randoms)
+    std::fprintf(stderr, "veldspan merge: random passes missing (%lld):\n%s", static_cast<long long>(randoms),
+                 random_text.c_str());
+  bool whole = plan->last && !missing && !randoms;
+  return status || whole ? status : kExitSamplesMissing;
 }
 
 }  // namespace
@@ -147,15 +150,13 @@ int merge_command(int argc, const char* const* argv) {
   }
   JobSource source;
   JobSettings job;
-  std::vector<RecordFile> records;
-  if (!read_merge_job(&o, &source, &job) || !read_records(&o, &job, source.hash, &records)) return 1;
+  std::vector<RecordReader> records;
+  if (!read_merge_job(&o, &source, &job) || !survey_records(&o, &job, source.hash, &records)) return 1;
   warn_of_other_takers(records);
   MergePlan plan = plan_merge(records, o.samples);
-  if (plan.duplicate) {
-    std::fprintf(stderr, "veldspan merge: %s %lld is recorded twice (%s); nothing is written\n",
-                 plan.duplicate_kind == 's' ? "sample" : "random pass", static_cast<long long>(plan.duplicate),
-                 plan.duplicate_files.c_str());
+  if (!plan.refusal.empty()) {
+    std::fprintf(stderr, "veldspan merge: %s; nothing is written\n", plan.refusal.c_str());
     return 1;
   }
-  return report_plan(&plan, write_merged_results(&o, &job, &plan));
+  return report_plan(&plan, records, write_merged_results(&o, &job, &records, &plan));
 }

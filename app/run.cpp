@@ -65,9 +65,10 @@ bool count_pass(RunState* run, Pass* pass, const SampleResult* result) {
 }
 
 // The limit is on sample numbers: a shard ends when its next sample lies
-// beyond it.
+// beyond it. Without a limit a run ends at the last sample a record holds.
 bool sample_limit_reached(const RunState* run) {
-  return run->max_samples > 0 && next_sample_number(&run->ledger) > run->max_samples;
+  return (run->max_samples > 0 && next_sample_number(&run->ledger) > run->max_samples) ||
+         samples_exhausted(&run->ledger);
 }
 
 bool run_complete(const RunState* run) { return sample_limit_reached(run) && !random_pass_owed(&run->ledger); }
@@ -237,9 +238,19 @@ int run_job(const RunOptions* options) {
   run->windowed = !options->headless;
   if (options->headless) graphics.headless = 1;
   if (!enter_job_dir(options)) return kExitBadCommandLine;
-  read_run_job(run);
+  // NOTE: a context without a window is made first: a device that is not
+  // there is a bad command line, refused before the record's lock file or
+  // anything else is written. The record is claimed, and a record to resume
+  // checked, before anything is written: a second process on the same
+  // record, or a record that cannot be resumed, ends the program with
+  // nothing changed.
+  bool headless_gl = !run->windowed && open_gl(run, options);
+  int refused = claim_record(run, options);
+  if (!refused) read_run_job(run);
+  if (!refused) refused = check_resume(run, options);
+  if (refused) return refused;
   install_stop_signals();
-  start_job(run, options, open_gl(run, options));
+  start_job(run, options, run->windowed ? open_gl(run, options) : headless_gl);
   set_display_loss_hook(write_pending_results);
   while (!run->quit && !stop_reason(run)) {
     if (waiting_for_window(run)) wait_step(run);

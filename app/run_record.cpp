@@ -6,8 +6,7 @@
 
 #include "gfx/clock.h"
 #include "gfx/frame.h"
-#include "results/merge.h"
-#include "results/schedule.h"
+#include "results/record_read.h"
 #include "util/files.h"
 #include "util/text_util.h"
 
@@ -23,57 +22,71 @@ void on_stop_signal(int signal_number) {
 
 std::string record_path(const RunState* run) { return record_file_name(run->ledger.shard, run->ledger.shards); }
 
-// The header a record of this run carries.
-RecordHeader own_header(const RunState* run) {
-  return RecordHeader{kRecordFormat, run->source.hash, engine_name(run->engine.identity.kind), program_version(),
-                      run->engine.identity.renderer};
+// The header a record of this run carries: its split, 0/1 when not split.
+RecordHeader own_header(const RunState* run, int32_t shard, int32_t shards) {
+  return RecordHeader{kRecordFormat, run->source.hash, shard, shards ? shards : 1,
+                      engine_name(run->engine.identity.kind), program_version(), run->engine.identity.renderer};
 }
 
-// The record must be this process's own: its samples, from its first on,
-// each once and in order.
-void check_own_samples(const RunState* run, const RecordFile* file) {
-  int64_t taken = 0;
-  for (const RecordPass& pass : file->passes) {
-    if (pass.kind != 's') continue;
-    int64_t expected = shard_sample_number(run->ledger.shard, run->ledger.shards, ++taken);
-    if (pass.number != expected)
-      fatal_error(format_text("%s cannot be resumed: it holds sample %lld where this run's sample %lld belongs",
-                              file->path.c_str(), static_cast<long long>(pass.number),
-                              static_cast<long long>(expected)).c_str());
-  }
+// Opens the record for a resume and checks its header: this job's (the
+// hash, before any line after it is read) and this process's. False with
+// why; true for a record without a whole header, which is a fresh start.
+bool open_own_record(const JobSettings* job, const RecordHeader* own, const std::string& path, RecordReader* r,
+                     std::string* why) {
+  if (!open_record_reader(r, path, job)) *why = r->error;
+  else if (r->has_header && r->header.job_hash != own->job_hash)
+    *why = format_text("%s is the record of another job (job file hash %016llx; input.txt has %016llx)", path.c_str(),
+                       static_cast<unsigned long long>(r->header.job_hash),
+                       static_cast<unsigned long long>(own->job_hash));
+  else if (r->has_header && r->header.shards && (r->header.shard != own->shard || r->header.shards != own->shards))
+    *why = format_text("%s is the record of shard %d of %d, not of this run's shard %d of %d", path.c_str(),
+                       r->header.shard, r->header.shards, own->shard, own->shards);
+  if (why->empty() && !r->header.shards) expect_split(r, own->shard, own->shards);
+  return why->empty();
 }
 
-// Reads the record back for a resume; false when there is none to go on
-// from (no file, or not even a whole header). Writes nothing.
-bool read_own_record(const RunState* run, const RecordHeader* own, RecordFile* file) {
-  std::string path = record_path(run), error;
-  if (file_length(path.c_str()) < 0) return false;
-  if (!read_record(path.c_str(), &run->settings, file, &error))
-    fatal_error(("The run cannot be resumed: " + error).c_str());
-  if (!file->has_header) return false;
-  if (file->header.job_hash != own->job_hash)
-    fatal_error(format_text("%s is the record of another job (job file hash %016llx; input.txt has %016llx)",
-                            path.c_str(), static_cast<unsigned long long>(file->header.job_hash),
-                            static_cast<unsigned long long>(own->job_hash)).c_str());
-  check_own_samples(run, file);
-  if (!same_taker(&file->header, own))
-    std::fprintf(stderr, "warning: %s was begun by %s; this run goes on with %s: particles on a loss boundary may "
-                 "be counted differently\n", path.c_str(), taker_text(&file->header).c_str(), taker_text(own).c_str());
-  return true;
+void take_entry(RunState* run, const RecordEntry* e) {
+  Pass pass{e->kind, e->first, e->levels};
+  RecordSpan span{e->first, e->last, e->samples, e->randoms};
+  LedgerDue due = e->kind == 't' ? ledger_take_span(&run->ledger, &span, 0) : ledger_take(&run->ledger, &pass);
+  if (!is_shard(run)) write_due_reports(&run->reports, &run->ledger, &due);
 }
 
-void replay_record(RunState* run, const RecordFile* file) {
-  if (file->tail_dropped && !truncate_file(file->path.c_str(), file->whole_length))
+// NOTE: check_resume read the record through, and the lock keeps every
+// other process from it since, so its lines are known to be good.
+void replay_record(RunState* run, RecordReader* file) {
+  RecordEntry entry;
+  while (next_record_entry(file, &entry)) take_entry(run, &entry);
+  if (!file->error.empty()) fatal_error(("The run cannot be resumed: " + file->error).c_str());
+  if (file->tail_dropped && !truncate_file(file->path.c_str(), file->length))
     fatal_error(format_text("%s: its torn last line could not be cut off", file->path.c_str()).c_str());
   if (file->tail_dropped) std::fprintf(stderr, "%s: a torn last line was cut off\n", file->path.c_str());
-  for (const RecordPass& recorded : file->passes) {
-    Pass pass = recorded_pass(&recorded);
-    LedgerDue due = ledger_take(&run->ledger, &pass);
-    if (!is_shard(run)) write_due_reports(&run->reports, &run->ledger, &due);
-  }
   run->samples_replayed = run_samples(run);
   std::fprintf(stderr, "%s: %d samples read back; the run goes on from sample %lld\n", file->path.c_str(),
                run_samples(run), static_cast<long long>(next_sample_number(&run->ledger)));
+}
+
+void warn_of_other_taker(const RecordHeader* begun, const RecordHeader* own, const std::string& path) {
+  if (!same_taker(begun, own))
+    std::fprintf(stderr, "warning: %s was begun by %s; this run goes on with %s: particles on a loss boundary may "
+                 "be counted differently\n", path.c_str(), taker_text(begun).c_str(), taker_text(own).c_str());
+}
+
+// Replays the record and appends to it; false when there is none to go on
+// from (no file, or not even a whole header).
+bool resume_record(RunState* run, const RecordHeader* own) {
+  RecordReader file;
+  std::string why;
+  if (file_length(record_path(run).c_str()) < 0) return false;
+  if (!open_own_record(&run->settings, own, record_path(run), &file, &why))
+    fatal_error(("The run cannot be resumed: " + why).c_str());
+  if (!file.has_header) return false;
+  warn_of_other_taker(&file.header, own, file.path);
+  replay_record(run, &file);
+  close_record_reader(&file);
+  if (reopen_record(&run->record, &file, own)) run->ledger.record = &run->record;
+  else record_lost(run);
+  return true;
 }
 
 // A word of a command line as a shell reads it back.
@@ -96,16 +109,40 @@ void say_how_to_resume(const RunState* run, int reason) {
 
 }  // namespace
 
+int claim_record(RunState* run, const RunOptions* o) {
+  std::string record = record_file_name(o->shard, o->shards), path = record + ".lock";
+  FileLock* lock = &run->record.lock;
+  LockOutcome outcome = lock_file(path.c_str(), lock);
+  if (outcome == kLockFailed)
+    std::fprintf(stderr, "warning: %s cannot be locked (%s); no other process must run on %s\n", path.c_str(),
+                 std::strerror(lock->error), record.c_str());
+  if (outcome != kLockHeld) return 0;
+  std::string holder = lock->holder > 0 ? format_text(" (pid %lld)", static_cast<long long>(lock->holder)) : "";
+  std::fprintf(stderr, "veldspan: another process%s is running on %s in this job directory; this one ends and "
+               "changes nothing\n", holder.c_str(), record.c_str());
+  return 1;
+}
+
+int check_resume(const RunState* run, const RunOptions* o) {
+  RecordHeader own = own_header(run, o->shard, o->shards);
+  std::string path = record_file_name(o->shard, o->shards), why;
+  if (!o->resume || file_length(path.c_str()) < 0) return 0;
+  RecordReader file;
+  if (open_own_record(&run->settings, &own, path, &file, &why) && !read_to_end(&file)) why = file.error;
+  close_record_reader(&file);
+  if (why.empty()) return 0;
+  std::fprintf(stderr, "The run cannot be resumed: %s\n", why.c_str());
+  return 1;
+}
+
 void start_results(RunState* run) {
   const RunOptions* o = &run->options;
   run->ledger = start_ledger(&run->settings, o->shard, o->shards);
-  RecordHeader own = own_header(run);
-  RecordFile file;
-  bool resumed = o->resume && read_own_record(run, &own, &file);
+  RecordHeader own = own_header(run, o->shard, o->shards);
   // A shard's results are its record alone.
   run->reports = is_shard(run) ? Reports{output_report(), aperture_report()} : start_reports();
-  if (resumed) replay_record(run, &file);
-  if (open_record(&run->record, record_path(run), resumed, &own)) run->ledger.record = &run->record;
+  if (o->resume && resume_record(run, &own)) return;
+  if (open_record(&run->record, record_path(run), &run->settings, &own)) run->ledger.record = &run->record;
   else record_lost(run);
 }
 

@@ -6,12 +6,21 @@
 
 #include "app/run_state.h"
 
+// Takes the lock of the process's record (its name with ".lock"), so that
+// a second process on the same record ends at once; shards, which have
+// records of their own, run side by side. Returns 0, or 1 after saying
+// which process holds it: nothing is written then. Where files cannot be
+// locked the run goes on, with a warning.
+int claim_record(RunState* run, const RunOptions* options);
+// With --resume, before anything is written: reads the record through and
+// checks that it is this job's (its header's hash, before any other line)
+// and this process's, every line in its place. Returns 0, or 1 after
+// saying why not on stderr. No record is a fresh start.
+int check_resume(const RunState* run, const RunOptions* options);
 // Starts the run's ledger, result files and record: afresh, or with resume
-// by reading the record back, checking that it is this job's and this
-// process's, cutting off a torn last line and replaying its passes, so that
-// output.csv is rebuilt before new samples are added. No record is a fresh
-// start. A record that cannot be resumed ends the program through
-// fatal_error before anything is written.
+// by replaying the record checked by check_resume, so that output.csv is
+// rebuilt before new samples are added, then cutting off a torn last line
+// and appending to it.
 void start_results(RunState* run);
 // The record could not take a pass's line: says so; a shard, which has
 // nothing else to give, stops.

@@ -275,11 +275,14 @@ PointState judge_point(const ScanRun* run, const PointJob* p) {
   PointState s{"", ApertureTable{false, -1, {}, {}}};
   std::string input, aperture, error;
   if (!read_file_bytes((p->dir + "/input.txt").c_str(), &input)) return PointState{"it has no input.txt", s.aperture};
-  std::vector<RecordFile> records;
+  std::vector<RecordHolding> records;
   for (const std::string& path : record_paths(run, p)) {
     if (file_length(path.c_str()) < 0) continue;
-    records.emplace_back();
-    if (!read_record(path.c_str(), &run->job, &records.back(), &error)) return PointState{error, s.aperture};
+    RecordReader reader;
+    bool read = open_record_reader(&reader, path, &run->job) && read_to_end(&reader);
+    if (read) records.push_back(record_holding(&reader));
+    close_record_reader(&reader);
+    if (!read) return PointState{reader.error, s.aperture};
   }
   if (read_file_bytes((p->dir + "/aperture.csv").c_str(), &aperture)) s.aperture = parse_aperture_table(aperture);
   PointGoal goal{job_hash(input), run->max_samples, run->job.randompasses};

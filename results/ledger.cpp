@@ -8,10 +8,23 @@ namespace {
 
 int32_t turn_counts(const Ledger* l) { return iteration_count(l->job); }
 
+// The pass's line; a fold may follow once no random pass is owed.
 void record_pass(Ledger* l, const Pass* p, LedgerDue* due) {
   if (!l->record || !l->record->file) return;
   std::string line = record_pass_text(p->kind, p->number, p->levels.data(), int32_t(p->levels.size()));
-  due->record_lost = !append_record_line(l->record, line);
+  due->record_lost = !append_record_line(l->record, line, l->owed == 0);
+}
+
+void reach_checkpoint(Ledger* l, LedgerDue* due) {
+  if (l->shards || !checkpoint_due(ledger_samples(l), l->next_checkpoint)) return;
+  due->block = l->next_checkpoint++;
+  l->aperture_due = l->every > 0;
+}
+
+void settle_aperture(Ledger* l, LedgerDue* due) {
+  if (!l->aperture_due || l->owed) return;
+  l->aperture_due = false;
+  due->aperture = true;
 }
 
 // NOTE: the pass owed is kept rather than worked out from the sample
@@ -20,14 +33,11 @@ void record_pass(Ledger* l, const Pass* p, LedgerDue* due) {
 void take_sample(Ledger* l, const Pass* p, LedgerDue* due) {
   add_pass_counts(&l->samples, p->levels.data(), turn_counts(l));
   if (l->every > 0 && p->number % l->every == 0) l->owed = p->number / l->every;
-  if (l->shards || !checkpoint_due(ledger_samples(l), l->next_checkpoint)) return;
-  due->block = l->next_checkpoint++;
-  l->aperture_due = l->every > 0;
+  reach_checkpoint(l, due);
 }
 
 void take_random(Ledger* l, const Pass* p) {
   add_pass_counts(&l->randoms, p->levels.data(), turn_counts(l));
-  l->last_random = std::max(l->last_random, p->number);
   if (p->number == l->owed) l->owed = 0;
 }
 
@@ -36,18 +46,25 @@ void take_random(Ledger* l, const Pass* p) {
 Ledger start_ledger(const JobSettings* job, int32_t shard, int32_t shards) {
   int32_t n = iteration_count(job);
   return Ledger{job, shard, shards, empty_sums(n), empty_sums(n), 1, std::max(job->randompasses, 0), job->seed,
-                0, 0, false, nullptr};
+                0, false, nullptr};
 }
 
 LedgerDue ledger_take(Ledger* l, const Pass* p) {
   LedgerDue due{0, false, false};
-  record_pass(l, p, &due);
   if (p->kind == 's') take_sample(l, p, &due);
   else take_random(l, p);
-  if (l->aperture_due && !l->owed) {
-    l->aperture_due = false;
-    due.aperture = true;
-  }
+  record_pass(l, p, &due);
+  settle_aperture(l, &due);
+  return due;
+}
+
+LedgerDue ledger_take_span(Ledger* l, const RecordSpan* span, int64_t owed) {
+  LedgerDue due{0, false, false};
+  add_sums(&l->samples, &span->samples);
+  add_sums(&l->randoms, &span->randoms);
+  l->owed = owed;
+  reach_checkpoint(l, &due);
+  settle_aperture(l, &due);
   return due;
 }
 
@@ -58,6 +75,8 @@ bool random_pass_owed(const Ledger* l) { return l->owed > 0; }
 int64_t next_sample_number(const Ledger* l) {
   return shard_sample_number(l->shard, l->shards, l->samples.passes + 1);
 }
+
+bool samples_exhausted(const Ledger* l) { return next_sample_number(l) > kLastSample; }
 
 Pass next_pass(const Ledger* l, double jitter[4]) {
   if (random_pass_owed(l)) {

@@ -14,6 +14,7 @@
 
 #include "map/job_file.h"
 #include "results/record.h"
+#include "results/record_write.h"
 #include "results/sums.h"
 
 // A counted pass, as an engine gave it or a record holds it.
@@ -33,7 +34,6 @@ struct Ledger {
   int32_t every;           // samples per random pass; 0 takes none
   uint64_t seed;           // the job's seed, which keys the random passes
   int64_t owed;            // index of the random pass owed for a sample counted; 0 for none
-  int64_t last_random;     // the highest random pass index counted, 0 before the first
   bool aperture_due;       // a checkpoint's aperture.csv waits for a pass still owed
   RecordWriter* record;    // where each pass taken is recorded; null for none
 };
@@ -48,6 +48,11 @@ struct LedgerDue {
 
 Ledger start_ledger(const JobSettings* job, int32_t shard, int32_t shards);
 LedgerDue ledger_take(Ledger* ledger, const Pass* pass);
+// Takes samples and their random passes summed (a record's 't' line, or
+// the samples of a checkpoint interval in a merge), as if taken one by one:
+// they never reach past the next checkpoint. owed is the random pass still
+// owed after them (0 for none). Nothing is recorded.
+LedgerDue ledger_take_span(Ledger* ledger, const RecordSpan* span, int64_t owed);
 
 // Scheduled samples counted so far.
 int32_t ledger_samples(const Ledger* ledger);
@@ -55,6 +60,9 @@ int32_t ledger_samples(const Ledger* ledger);
 bool random_pass_owed(const Ledger* ledger);
 // The number of the next sample this process takes.
 int64_t next_sample_number(const Ledger* ledger);
+// Whether that number is beyond the last a record holds (kLastSample):
+// the process then takes no more samples.
+bool samples_exhausted(const Ledger* ledger);
 // The pass this process takes next: the random pass owed, else the next
 // sample (levels still empty), with its jitter fractions.
 Pass next_pass(const Ledger* ledger, double jitter[4]);

@@ -1,69 +1,105 @@
-// The sample record: what a run has counted, pass by pass, so that a run
-// can be stopped and resumed, and split over processes and merged into the
-// results one process would have written.
+// The sample record: what a process has counted, so that a run can be
+// stopped and resumed, and split over processes and merged into the
+// results one process would have written. This file is its format: the
+// header and the three kinds of line, as text and read back one by one.
+// Reading a whole record is record_read.h; writing one, record_write.h.
 //
 // A text file, one entry per line, each line ending in '\n' (on Windows
 // too: the file is written in binary). First the header:
-//   veldspan-record 1 job <hash> engine <name> version <version> renderer <text to the end of the line>
-// (format version 1; the job file's FNV-1a 64-bit hash in 16 hex digits;
-// the engine; the program's version; the GL renderer, or the CPU). Then one
-// line per counted pass, in the order counted:
+//   veldspan-record 2 job <hash> shard <K>/<N> engine <name> version <version> renderer <text to the end of the line>
+// (format version 2; the job file's FNV-1a 64-bit hash in 16 hex digits;
+// the process's samples, those s with (s - 1) mod N == K, 0/1 for a run
+// that is not split; the engine; the program's version; the GL renderer,
+// or the CPU). Then the process's passes, in the order counted:
 //   s <sample number> <c_0> <c_1> ... <c_n>   a scheduled sample
 //   r <random pass index> <c_0> ... <c_n>     a random pass
 // with the raw level counts of levels 0 .. n, as the engine gave them
-// (before they are turned into survival counts). A last line without its
-// '\n' (the process was ended while writing it) or with the wrong fields is
-// ignored; anywhere else such a line is an error.
+// (before they are turned into survival counts), and
+//   t <first> <last> <samples> <random passes> <S_0 .. S_n> <Q_0 .. Q_n> <R_0 .. R_n> <P_0 .. P_n>
+//     <H_0 .. H_n> <W_0 .. W_n> <M_0 .. M_n> <L_0 .. L_n>
+// the exact sums of a run of the process's samples, first to last, and of
+// the random passes they owed: per result row i, the survivor counts' sum
+// S_i and the sum of their squares Q_i over the samples, R_i and P_i over
+// the random passes; and of the random passes, which their intervals need,
+// H_i the passes that kept a survivor of the row, W_i those that kept the
+// whole grid, M_i and L_i the largest and the smallest count of a pass
+// (L_i is 2^63 - 1 when there is no pass). The samples' tallies are not
+// kept: nothing is made of them. A 't' line never spans a checkpoint: its samples lie
+// in one checkpoint interval, (L - 1)^4 < s <= L^4, so that the sums at
+// every checkpoint, and the random passes' sums there, are sums of whole
+// lines.
+//
+// Format 1, still read, has no shard in its header and no 't' lines.
 #pragma once
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "map/job_file.h"
+#include "results/sums.h"
 
-const int32_t kRecordFormat = 1;
+const int32_t kRecordFormat = 2;
+// The highest sample number a record holds and a run takes: a sample's
+// jitter is keyed by 31 bits.
+const int64_t kLastSample = INT32_MAX;
 
 // What a record's header says.
 struct RecordHeader {
   int32_t format;        // format version
   uint64_t job_hash;     // FNV-1a hash of the job file's bytes
+  int32_t shard;         // the process's samples: (s - 1) mod shards == shard;
+  int32_t shards;        //   shards 1 for a run not split, 0 when the header does not say (format 1)
   std::string engine;    // the engine that took the passes
   std::string version;   // the program's version
   std::string renderer;  // the GL renderer, or the CPU and its threads
 };
 
-// One pass line.
-struct RecordPass {
-  char kind;                    // 's' a scheduled sample, 'r' a random pass
-  int64_t number;               // the sample number, or the random pass's index
-  int64_t after;                // the sample of the last 's' line before this one in its file; 0 when none
-  std::vector<int32_t> levels;  // raw counts of levels 0 .. n
+// One line read back.
+struct RecordEntry {
+  char kind;                    // 's' a sample, 'r' a random pass, 't' the sums of a run of samples
+  int64_t first;                // 's': the sample number; 'r': the random pass's index; 't': its first sample
+  int64_t last;                 // 't': its last sample; else first
+  std::vector<int32_t> levels;  // 's', 'r': raw counts of levels 0 .. n
+  CountSums samples;            // 't': the sums of its samples (passes: how many)
+  CountSums randoms;            // 't': the sums of the random passes they owed
 };
 
-// A record as read from its file.
-struct RecordFile {
-  std::string path;
-  bool has_header;                 // false for an empty file, or one whose header line was cut off
-  RecordHeader header;
-  std::vector<RecordPass> passes;  // every whole pass line, in file order
-  int64_t whole_length;            // bytes up to the end of the last whole line kept
-  bool tail_dropped;               // a torn or bad last line lies beyond whole_length
+// Entries summed: samples and the random passes they owed.
+struct RecordSpan {
+  int64_t first;      // the first sample in it, 0 while empty
+  int64_t last;       // the last sample in it
+  CountSums samples;  // their sums
+  CountSums randoms;  // the sums of their random passes
 };
 
 // "samples.rec" for a run that is not split, else "shard-K-of-N.rec".
 std::string record_file_name(int32_t shard, int32_t shards);
 
 std::string record_header_text(const RecordHeader* header);
+// False when the line is no header this program reads; format is set
+// whenever the line begins as a header of some format.
 bool parse_record_header(const std::string& line, RecordHeader* header);
 std::string record_pass_text(char kind, int64_t number, const int32_t* levels, int32_t count);
-// Parses a pass line of the job's record: n + 1 counts that add up to the
-// baseres^4 grid points. False, with why, otherwise.
-bool parse_record_pass(const std::string& line, const JobSettings* job, RecordPass* pass, std::string* why);
-// Reads the record at path for the job. False, with an error naming the
-// file and the line, when it cannot be read or a line before the last is
-// bad.
-bool read_record(const char* path, const JobSettings* job, RecordFile* record, std::string* error);
+std::string record_sums_text(const RecordSpan* span);
+// Parses a line of the job's record of the given format: its fields, and
+// counts that passes of the job's grid can have. False, with why, otherwise.
+bool parse_record_entry(const std::string& line, const JobSettings* job, int32_t format, RecordEntry* entry,
+                        std::string* why);
+// The longest line a record of the job can hold, with its '\n'.
+size_t longest_record_line(const JobSettings* job);
+
+// L of the checkpoint interval that holds the sample: (L - 1)^4 < sample <= L^4.
+int32_t checkpoint_of(int64_t sample);
+// How many of the samples first, first + step, ... (count of them) owe a
+// random pass: those that are multiples of every (none when every <= 0).
+int64_t owed_randoms(int64_t first, int64_t count, int64_t step, int64_t every);
+
+RecordSpan empty_span(int32_t turn_counts);
+// Adds an entry to the span: a sample or a 't' line's sums to its samples,
+// a random pass to its randoms.
+void add_entry(RecordSpan* span, const RecordEntry* entry, int32_t turn_counts);
+void add_sums(CountSums* to, const CountSums* from);
+
 // Whether passes of the two headers' takers count every particle alike:
 // the same engine and version, and for the GL engines the same renderer.
 // NOTE: the CPU engine's counts depend neither on its threads nor on the
@@ -72,24 +108,3 @@ bool read_record(const char* path, const JobSettings* job, RecordFile* record, s
 bool same_taker(const RecordHeader* a, const RecordHeader* b);
 // "engine cpu on <renderer>, version <version>".
 std::string taker_text(const RecordHeader* header);
-
-// A record being written: one line per pass, appended as it is counted,
-// flushed, and synced to disk at most once a second.
-struct RecordWriter {
-  std::string path;
-  FILE* file;     // null when none is open, and for good after a line was lost
-  double synced;  // clock of the last sync
-  bool failed;    // a line could not be written: the record holds the whole lines before it
-  int error;      // errno of that failure
-};
-
-// Opens the record at path: a new one with its header, or (append) one
-// read back, to go on. False when it cannot be opened or the header not
-// written (then failed, with error).
-bool open_record(RecordWriter* w, const std::string& path, bool append, const RecordHeader* header);
-// Appends a line; false when it could not be written: the line is cut off
-// again, the record closed, and no line is taken after it, so that it
-// never has a gap.
-bool append_record_line(RecordWriter* w, const std::string& line);
-// Syncs and closes the record; false (failed set) when that fails.
-bool close_record(RecordWriter* w);

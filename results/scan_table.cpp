@@ -38,31 +38,29 @@ int64_t header_sample(const std::string& header) {
                      &sample) ? sample : -1;
 }
 
-// The distinct pass numbers of one kind from 1 to last the records hold.
-int64_t passes_held(const std::vector<RecordFile>& records, char kind, int64_t last) {
-  std::vector<int64_t> numbers;
-  for (const RecordFile& r : records)
-    for (const RecordPass& p : r.passes)
-      if (p.kind == kind && p.number >= 1 && p.number <= last) numbers.push_back(p.number);
-  std::sort(numbers.begin(), numbers.end());
-  return std::unique(numbers.begin(), numbers.end()) - numbers.begin();
+// The samples 1 .. last that a process of the split takes.
+int64_t own_samples(int32_t shard, int32_t shards, int64_t last) {
+  return last > shard ? (last - shard - 1) / shards + 1 : 0;
 }
 
-std::string records_incompleteness(const std::vector<RecordFile>& records, const PointGoal* goal) {
-  bool any = false;
-  for (const RecordFile& r : records) {
+// NOTE: each record holds its own samples from its first on, in order
+// (its reader checked that), so one that holds as many as there are up to
+// the limit holds every one of them; and a random pass owed for one of them
+// follows it before the next, so one still owed is the only one missing.
+std::string records_incompleteness(const std::vector<RecordHolding>& records, const PointGoal* goal) {
+  int64_t samples = 0;
+  for (const RecordHolding& r : records) {
     if (!r.has_header) continue;
-    if (r.header.job_hash != goal->job_hash) return r.path + " is the record of another job";
-    any = true;
+    if (r.job_hash != goal->job_hash) return r.path + " is the record of another job";
+    int32_t shards = r.shards > 0 ? r.shards : 1;
+    int64_t due = own_samples(r.shard, shards, goal->max_samples);
+    samples += std::min(r.samples, due);
+    if (r.samples >= due && r.owed > 0 && r.owed <= goal->max_samples / goal->every)
+      return format_text("its record %s lacks random pass %lld", r.path.c_str(), static_cast<long long>(r.owed));
   }
-  if (!any) return "no record of its samples";
-  int64_t samples = passes_held(records, 's', goal->max_samples);
+  if (samples == 0 && goal->max_samples > 0) return "no record of its samples";
   if (samples < goal->max_samples)
     return format_text("its record holds %lld of its %d samples", static_cast<long long>(samples), goal->max_samples);
-  int64_t owed = goal->max_samples / goal->every, randoms = passes_held(records, 'r', owed);
-  if (randoms < owed)
-    return format_text("its record holds %lld of its %lld random passes", static_cast<long long>(randoms),
-                       static_cast<long long>(owed));
   return "";
 }
 
@@ -118,7 +116,11 @@ int64_t last_checkpoint_sample(int32_t max_samples) {
   return l * l * l * l;
 }
 
-std::string point_incompleteness(const std::vector<RecordFile>& records, const PointGoal* goal,
+RecordHolding record_holding(const RecordReader* r) {
+  return RecordHolding{r->path, r->has_header, r->header.job_hash, r->shard, r->shards, r->samples, r->owed};
+}
+
+std::string point_incompleteness(const std::vector<RecordHolding>& records, const PointGoal* goal,
                                  const ApertureTable* aperture) {
   std::string why = records_incompleteness(records, goal);
   if (!why.empty()) return why;

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "results/record.h"
+#include "results/record_read.h"
 
 // What a point's aperture.csv holds.
 struct ApertureTable {
@@ -35,11 +35,24 @@ struct PointGoal {
 // The largest fourth power up to max_samples: the sample of the run's
 // last result block, at which its aperture.csv was last written.
 int64_t last_checkpoint_sample(int32_t max_samples);
-// "" when the point is complete: its records (samples.rec, or its shards')
-// are of its job and hold every sample 1 .. max_samples and every random
-// pass owed for them, and its aperture.csv was written at the last result
-// block or later. Otherwise what is missing.
-std::string point_incompleteness(const std::vector<RecordFile>& records, const PointGoal* goal,
+// What one of a point's records (samples.rec, or a shard's) holds, as its
+// reader found it reading it to the end: every line in its place.
+struct RecordHolding {
+  std::string path;
+  bool has_header;
+  uint64_t job_hash;  // its header's
+  int32_t shard;      // its samples: (s - 1) mod shards == shard
+  int32_t shards;
+  int64_t samples;    // samples it holds, its own from its first on
+  int64_t owed;       // a random pass owed for its last sample and not in it; 0 for none
+};
+RecordHolding record_holding(const RecordReader* read_to_its_end);
+
+// "" when the point is complete: its records are of its job and hold every
+// sample 1 .. max_samples and every random pass owed for them, and its
+// aperture.csv was written at the last result block or later. Otherwise
+// what is missing.
+std::string point_incompleteness(const std::vector<RecordHolding>& records, const PointGoal* goal,
                                  const ApertureTable* aperture);
 
 // A complete point as the table shows it.

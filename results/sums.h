@@ -18,6 +18,8 @@ struct CountSums {
   int64_t passes;               // passes added
   std::vector<int64_t> sum;     // per row: the survivor counts' sum
   std::vector<SquareSum> sq_sum;  // per row: the sum of their squares
+  // The random passes' intervals need these too; a record's folded
+  // samples keep none of them, as nothing is made of the samples' ones.
   std::vector<int64_t> hit;     // per row: the passes that counted a survivor
   std::vector<int64_t> whole;   // per row: the passes that kept the whole grid
   std::vector<int64_t> most;    // per row: the largest count of a pass (0 before the first)

@@ -32,6 +32,8 @@ seed shader examples/input.txt bench/jobs/*/input.txt
 seed font_file examples/font.dat
 seed font_style fuzz/seeds/font_style/*
 seed text_layout fuzz/seeds/text_layout/*
+seed record fuzz/seeds/record/*
+seed merge fuzz/seeds/merge/*
 
 # llvm-symbolizer names the functions and lines of a report.
 export PATH="$PATH:/usr/lib/llvm-14/bin"
@@ -42,6 +44,7 @@ mkdir -p build-fuzz/findings build-fuzz/logs
 fuzz_one() {
   local name="$1" dict="fuzz/$1.dict" log="build-fuzz/logs/$1.log" options
   [ "$name" != shader ] || dict=fuzz/job_file.dict
+  [ "$name" != merge ] || dict=fuzz/record.dict
   options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048
            -artifact_prefix="build-fuzz/findings/$name-" -print_final_stats=1)
   [ ! -f "$dict" ] || options+=(-dict="$dict")
@@ -56,7 +59,7 @@ fuzz_one() {
 }
 
 # As many harnesses at a time as there are cores, each on one.
-for name in job_file shader font_file font_style text_layout; do
+for name in job_file shader font_file font_style text_layout record merge; do
   while [ "$(jobs -rp | wc -l)" -ge "$(nproc)" ]; do wait -n || true; done
   fuzz_one "$name" &
 done

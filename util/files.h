@@ -28,6 +28,22 @@ std::string working_dir_name();
 // Whether stderr is a terminal (progress is then updated in place).
 bool stderr_is_terminal();
 
+// An exclusive advisory lock on a lock file, held by the process until it
+// lets go or ends. NOTE: the system lets go of it when the process ends in
+// any way, so a lock file left behind by a killed process holds nothing;
+// the file itself is never removed, as a process that opened it just
+// before could then lock a file that no longer has a name.
+struct FileLock {
+  intptr_t handle;  // the open lock file (a descriptor or a Windows handle); -1 when none is held
+  int64_t holder;   // when another process holds the lock: its id, where the system tells; else 0
+  int error;        // when it could not be taken for another reason: errno (ENOLCK where files cannot be locked)
+};
+enum LockOutcome { kLockTaken, kLockHeld, kLockFailed };
+// Takes the lock of the file at path (made, empty, when missing) without
+// waiting for it.
+LockOutcome lock_file(const char* path, FileLock* lock);
+void unlock_file(FileLock* lock);
+
 // The whole file's bytes appended to *bytes; false (errno set) when it
 // cannot be opened or read.
 bool read_file_bytes(const char* path, std::string* bytes);

@@ -1,7 +1,9 @@
 // Files and the process's surroundings over POSIX.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "util/files.h"
@@ -27,3 +29,34 @@ std::string working_dir_name() {
 }
 
 bool stderr_is_terminal() { return isatty(STDERR_FILENO) == 1; }
+
+// NOTE: an fcntl lock rather than flock: it also holds on NFS, where job
+// directories of clusters often are, and F_GETLK names its holder. It is
+// not handed to children (the screenshot converter), and the descriptor is
+// closed on exec.
+LockOutcome lock_file(const char* path, FileLock* lock) {
+  *lock = FileLock{-1, 0, 0};
+  int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    lock->error = failure_code();
+    return kLockFailed;
+  }
+  struct flock whole = {};
+  whole.l_type = F_WRLCK;
+  whole.l_whence = SEEK_SET;
+  if (fcntl(fd, F_SETLK, &whole) == 0) {
+    lock->handle = fd;
+    return kLockTaken;
+  }
+  int error = errno;
+  bool held = error == EACCES || error == EAGAIN;
+  if (held && fcntl(fd, F_GETLK, &whole) == 0 && whole.l_type != F_UNLCK) lock->holder = whole.l_pid;
+  close(fd);
+  lock->error = held ? 0 : error;
+  return held ? kLockHeld : kLockFailed;
+}
+
+void unlock_file(FileLock* lock) {
+  if (lock->handle >= 0) close(int(lock->handle));
+  lock->handle = -1;
+}

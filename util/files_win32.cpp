@@ -47,3 +47,30 @@ std::string working_dir_name() {
 }
 
 bool stderr_is_terminal() { return _isatty(_fileno(stderr)) != 0; }
+
+// NOTE: LockFileEx on the file's first byte (a lock may lie beyond its
+// end); the system lets go of it when the process ends. Windows does not
+// tell who holds it.
+LockOutcome lock_file(const char* path, FileLock* lock) {
+  *lock = FileLock{-1, 0, 0};
+  HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    lock->error = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : EIO;
+    return kLockFailed;
+  }
+  OVERLAPPED first = {};
+  if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &first)) {
+    lock->handle = reinterpret_cast<intptr_t>(file);
+    return kLockTaken;
+  }
+  bool held = GetLastError() == ERROR_LOCK_VIOLATION;
+  CloseHandle(file);
+  lock->error = held ? 0 : EIO;
+  return held ? kLockHeld : kLockFailed;
+}
+
+void unlock_file(FileLock* lock) {
+  if (lock->handle != -1) CloseHandle(reinterpret_cast<HANDLE>(lock->handle));
+  lock->handle = -1;
+}

@@ -3,14 +3,17 @@
 // writes. Headless with the CPU engine, so no display is needed.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <signal.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <map>
 #include <thread>
 
+#include "map/job_file.h"
 #include "process.h"
 #include "test_dir.h"
 #include "util/text_util.h"
@@ -20,6 +23,10 @@ namespace {
 // The worked example at baseres 16: 65536 particles a sample.
 const char* const kJob =
     "baseres 16\niterations 10 100\nxcollimator -0.5 0.5\nycollimator -0.5 0.5\nD 1\nK 0.5 0 -2\n";
+// The worked example at baseres 2: 16 particles, a sample in microseconds,
+// and records that grow fast enough to be folded within a second.
+const char* const kTinyJob =
+    "baseres 2\niterations 10 100\nxcollimator -0.5 0.5\nycollimator -0.5 0.5\nD 1\nK 0.5 0 -2\n";
 
 std::vector<std::string> command(std::vector<std::string> args) {
   std::vector<std::string> line{VELDSPAN_PROGRAM, "--headless", "--engine", "cpu"};
@@ -42,11 +49,23 @@ std::string results(const std::string& path) {
   return text.substr(text.find('\n') + 1);
 }
 
-std::string make_job(const std::string& dir) {
+std::string make_job(const std::string& dir, const char* job = kJob) {
   mkdir(dir.c_str(), 0755);
-  write_file(dir + "/input.txt", kJob);
+  write_file(dir + "/input.txt", job);
   return dir;
 }
+
+// Every file of a directory by name, with its bytes.
+std::map<std::string, std::string> files_in(const std::string& dir) {
+  std::map<std::string, std::string> files;
+  DIR* d = opendir(dir.c_str());
+  while (dirent* e = readdir(d))
+    if (e->d_name[0] != '.') files[e->d_name] = read_file(dir + "/" + e->d_name);
+  closedir(d);
+  return files;
+}
+
+void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 // The one-process run everything is compared with: 256 samples, blocks
 // 1^4 to 4^4, and 64 random passes.
@@ -74,8 +93,7 @@ int lines_in(const std::string& path, char kind = 's') {
 // lines lines; returns its exit status.
 int signal_run(int signal_number, int lines, std::vector<std::string> args) {
   int pid = spawn_program(command(args), "program.log");
-  for (int k = 0; k < 3000 && lines_in("job/samples.rec") < lines; k++)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  for (int k = 0; k < 3000 && lines_in("job/samples.rec") < lines; k++) sleep_ms(5);
   kill(pid, signal_number);
   return wait_program(pid, 60);
 }
@@ -100,9 +118,11 @@ TEST(Shards, FourShardsMergeIntoTheOneProcessResults) {
                                    "job/shard-3-of-4.rec"};
   std::vector<std::string> args{"--samples", "256", "--job", "job"};
   args.insert(args.end(), records.begin(), records.end());
+  write_file("job/aperture.csv.tmp", "left by a merge killed while writing");
   ASSERT_EQ(merge(args), 0) << read_file("merge.log");
   EXPECT_EQ(results("job/output.csv"), one);
   EXPECT_EQ(aperture("job"), aperture("one"));
+  EXPECT_FALSE(std::ifstream("job/aperture.csv.tmp").good()) << "a stale temporary file is removed";
 
   // Without shard 2: the blocks before its first sample (3), and status 3
   // naming what is missing.
@@ -136,6 +156,7 @@ TEST(Shards, StoppedKilledAndTornRunsResumeToTheSameResults) {
   EXPECT_NE(log.find("To go on: veldspan --resume --headless --engine cpu --max-samples 256 job"), std::string::npos);
 
   EXPECT_EQ(signal_run(SIGKILL, samples + 40, {"--resume", "--max-samples", "256", "job"}), -2);
+  EXPECT_TRUE(std::ifstream("job/samples.rec.lock").good()) << "the killed run's lock file, which holds nothing";
   int kept = lines_in("job/samples.rec");
   EXPECT_GT(kept, samples);
   std::ofstream("job/samples.rec", std::ios::app) << "s " << kept + 1 << " 7 1";  // cut off in the middle
@@ -154,4 +175,136 @@ TEST(Shards, StoppedKilledAndTornRunsResumeToTheSameResults) {
   EXPECT_EQ(run({"--resume", "job"}), 1);
   EXPECT_NE(read_file("program.log").find("samples.rec is the record of another job"), std::string::npos);
   EXPECT_EQ(read_file("job/output.csv"), before);
+}
+
+// Two processes on one record: the second ends at once with status 1,
+// naming the first, and changes nothing, however it was started; shards,
+// with records of their own, run beside it. The first goes on unharmed.
+TEST(Shards, ASecondProcessOnARecordEndsAtOnceAndChangesNothing) {
+  TestDir dir;
+  std::string one = reference_results(), one_record = read_file("one/samples.rec");
+  make_job("job");
+  int first = spawn_program(command({"job"}), "first.log");
+  for (int k = 0; k < 2000 && lines_in("job/samples.rec") < 20; k++) sleep_ms(5);
+  ASSERT_EQ(kill(first, SIGSTOP), 0);  // holds the lock, and keeps its files still
+  std::map<std::string, std::string> before = files_in("job");
+  for (const auto& args : std::vector<std::vector<std::string>>{{"job"}, {"--resume", "job"},
+                                                                {"--resume", "--max-samples", "1", "job"}}) {
+    EXPECT_EQ(run(args), 1) << read_file("program.log");
+    EXPECT_NE(read_file("program.log").find(format_text("another process (pid %d) is running on samples.rec", first)),
+              std::string::npos) << read_file("program.log");
+  }
+  EXPECT_EQ(files_in("job"), before) << "not even output.csv was emptied, nor graphics_error.log written";
+  EXPECT_EQ(run({"--shard", "1/2", "--max-samples", "16", "job"}), 0) << read_file("program.log");
+  kill(first, SIGCONT);
+  kill(first, SIGTERM);
+  ASSERT_EQ(wait_program(first, 60), 143) << read_file("first.log");
+  ASSERT_EQ(run({"--resume", "--max-samples", "256", "job"}), 0) << read_file("program.log");
+  EXPECT_EQ(results("job/output.csv"), one);
+  EXPECT_EQ(read_file("job/samples.rec"), one_record);
+
+  // Started together: one runs, the other ends at once; the results are
+  // one run's.
+  make_job("both");
+  int a = spawn_program(command({"--max-samples", "256", "both"}), "a.log");
+  int b = spawn_program(command({"--max-samples", "256", "both"}), "b.log");
+  std::vector<int> statuses{wait_program(a, 120), wait_program(b, 120)};
+  std::sort(statuses.begin(), statuses.end());
+  EXPECT_EQ(statuses, (std::vector<int>{0, 1})) << read_file("a.log") << read_file("b.log");
+  EXPECT_EQ(results("both/output.csv"), one);
+  EXPECT_EQ(read_file("both/samples.rec"), one_record);
+}
+
+// A run without a limit on a tiny job folds its record as it goes; runs
+// killed at any moment, folds included, and resumed leave the record, the
+// blocks and the aperture of a run that never stopped, byte for byte; the
+// merge of the folded record writes them too.
+TEST(Shards, LongRunsFoldTheirRecordAndResumeToTheSameBytes) {
+  TestDir dir;
+  make_job("one", kTinyJob);
+  std::vector<std::string> args{"--max-samples", "150000"};
+  ASSERT_EQ(run({"--max-samples", "150000", "one"}), 0) << read_file("program.log");
+  std::string record = read_file("one/samples.rec");
+  EXPECT_LT(record.size(), 1500000u) << "150000 samples and 37500 random passes take 3.3 MB of lines";
+  EXPECT_NE(record.find("\nt 1297 2401 1105 276 17680 "), std::string::npos);
+  make_job("job", kTinyJob);
+  for (int delay : {120, 350, 250}) {
+    int pid = spawn_program(command({"--resume", "--max-samples", "150000", "job"}), "program.log");
+    sleep_ms(delay);
+    kill(pid, SIGKILL);
+    wait_program(pid, 60);
+  }
+  ASSERT_EQ(run({"--resume", "--max-samples", "150000", "job"}), 0) << read_file("program.log");
+  EXPECT_EQ(read_file("job/samples.rec"), record);
+  EXPECT_EQ(results("job/output.csv"), results("one/output.csv"));
+  EXPECT_EQ(aperture("job"), aperture("one"));
+  make_job("merged", kTinyJob);
+  ASSERT_EQ(merge({"--job", "merged", "one/samples.rec"}), 0) << read_file("merge.log");
+  EXPECT_EQ(results("merged/output.csv"), results("one/output.csv"));
+  EXPECT_EQ(aperture("merged"), aperture("one"));
+}
+
+// What cannot be resumed is refused before anything is written: status 1,
+// the reason on stderr, and the directory as it was (its lock file aside).
+TEST(Shards, ARefusedResumeWritesNothing) {
+  TestDir dir;
+  struct Case {
+    std::string record, message;
+  } cases[] = {
+      {"veldspan-record 2 job 0123456789abcdef shard 0/1 engine cpu version 1 renderer r\ns 1 1 2 3 4 65530\n",
+       "samples.rec is the record of another job (job file hash 0123456789abcdef; input.txt has "},
+      {"s 1 7 4085 4\ns 2 0 4096 0\ns 3 0 4096 0\ns 4 0 4096 0\nr 1 0 4096 0\nr 1 0 4096 0\ns 5 0 4096 0\n",
+       "samples.rec line 7: random pass 1 is not owed here"},
+      {"s 1 7 4085 4\ns 2 0 4096 0\ns 3 0 4096 0\ns 4 0 4096 0\ns 5 0 4096 0\n",
+       "samples.rec line 6: random pass 1, owed after sample 4, is missing"},
+      {"s 1 7 4085 4\ns 3 0 4096 0\n", "samples.rec line 3: sample 3 where sample 2 belongs"},
+  };
+  for (const Case& c : cases) {
+    make_job("job", "baseres 8\niterations 10 100\n");
+    std::string header = format_text("veldspan-record 2 job %016llx shard 0/1 engine cpu version 1 renderer r\n",
+                                     static_cast<unsigned long long>(job_hash(read_file("job/input.txt"))));
+    write_file("job/samples.rec", c.record[0] == 'v' ? c.record : header + c.record);
+    std::map<std::string, std::string> before = files_in("job");
+    EXPECT_EQ(run({"--resume", "job"}), 1);
+    EXPECT_NE(read_file("program.log").find("The run cannot be resumed: " + c.message), std::string::npos)
+        << read_file("program.log");
+    before["samples.rec.lock"] = "";
+    EXPECT_EQ(files_in("job"), before);
+    EXPECT_EQ(merge({"--job", "job", "job/samples.rec"}), 1) << "the merge refuses the same lines";
+    EXPECT_NE(read_file("merge.log").find("samples.rec " + c.message.substr(12, 30)), std::string::npos)
+        << read_file("merge.log");
+    shell("rm -rf job");
+  }
+}
+
+// Random pass lines count as samples do for the merge's exit status; a
+// merge of sample numbers up to 2^31 - 1, or of a shard of 2000000000,
+// needs nothing per sample; a merge without its job says so.
+TEST(Shards, MergesOfAnySampleNumbersStayWithinMemory) {
+  TestDir dir;
+  make_job("job");
+  for (int k = 0; k < 2; k++)
+    ASSERT_EQ(run({"--shard", std::to_string(k) + "/2", "--max-samples", "16", "job"}), 0) << read_file("program.log");
+  std::string shard1 = read_file("job/shard-1-of-2.rec");
+  ASSERT_EQ(shard1.substr(shard1.rfind('\n', shard1.size() - 2) + 1, 4), "r 4 ") << "after sample 16";
+  write_file("job/shard-1-of-2.rec", shard1.substr(0, shard1.rfind("\nr ") + 4));  // r 4 cut off
+  EXPECT_EQ(merge({"--job", "job", "job/shard-0-of-2.rec", "job/shard-1-of-2.rec"}), 3);
+  EXPECT_NE(read_file("merge.log").find("random passes missing (1):\nrandom pass 4 (after sample 16 in "
+                                        "job/shard-1-of-2.rec)"), std::string::npos) << read_file("merge.log");
+  EXPECT_EQ(merge({"--samples", "2147483647", "--job", "job", "job/shard-0-of-2.rec"}), 3);
+  EXPECT_NE(read_file("merge.log").find("2147483639 of the 2147483647 samples are missing: 2, 4, 6,"),
+            std::string::npos) << read_file("merge.log");
+
+  // A shard of 2000000000 without a limit: its samples 1 and 2000000001,
+  // the last a record holds; resumed and merged like any other.
+  ASSERT_EQ(run({"--shard", "0/2000000000", "job"}), 0) << read_file("program.log");
+  EXPECT_EQ(lines_in("job/shard-0-of-2000000000.rec"), 2);
+  EXPECT_EQ(run({"--resume", "--shard", "0/2000000000", "job"}), 0) << read_file("program.log");
+  EXPECT_EQ(merge({"--job", "job", "job/shard-0-of-2000000000.rec"}), 3);
+  EXPECT_NE(read_file("merge.log").find("1999999999 of the 2000000001 samples are missing: 2-2000000000"),
+            std::string::npos) << read_file("merge.log");
+
+  EXPECT_EQ(merge({"--job", "/nonexistent", "job/shard-0-of-2.rec"}), 1);
+  EXPECT_NE(read_file("merge.log").find("the job directory /nonexistent cannot be found"), std::string::npos)
+      << read_file("merge.log");
 }

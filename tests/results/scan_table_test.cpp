@@ -25,18 +25,13 @@ const char* const kApertureWithDa =
     "10,4,0.2,0.04,0.05,0.35,0.01,5.9,5.31,6.549\n"
     "100,4,0.06,0.02,0.01,0.14,0.01,4.72,-,5.2392\n";
 
-// A record of one process: samples first to last, with a random pass
-// after every 4th.
-RecordFile record(uint64_t hash, int first, int last, int shards = 1) {
-  RecordFile r{"samples.rec", true, RecordHeader{1, hash, "cpu", "1.1.0", "CPU"}, {}, 0, false};
-  for (int s = first; s <= last; s += shards) {
-    r.passes.push_back(RecordPass{'s', s, 0, {}});
-    if (s % 4 == 0) r.passes.push_back(RecordPass{'r', s / 4, s, {}});
-  }
-  return r;
+// What a record of one process of shards, samples first to last (each of
+// its own, in order), holds; owed is a random pass owed for its last.
+RecordHolding record(uint64_t hash, int first, int last, int shards = 1, int64_t owed = 0) {
+  return RecordHolding{"samples.rec", true, hash, first - 1, shards, (last - first) / shards + 1, owed};
 }
 
-std::string incompleteness(const std::vector<RecordFile>& records, int32_t max_samples,
+std::string incompleteness(const std::vector<RecordHolding>& records, int32_t max_samples,
                            const char* aperture = kAperture) {
   PointGoal goal{kHash, max_samples, 4};
   ApertureTable table = parse_aperture_table(aperture);
@@ -97,9 +92,7 @@ TEST(ScanTable, PointCompleteOnlyWithEverySampleAndItsLastFiles) {
   EXPECT_EQ(incompleteness({record(kHash, 1, 30)}, 20), "") << "a longer run holds the shorter";
   EXPECT_EQ(incompleteness({record(kHash, 1, 16, 2), record(kHash, 2, 16, 2)}, 16), "") << "two shards";
   EXPECT_EQ(incompleteness({record(kHash, 1, 16, 2)}, 16), "its record holds 8 of its 16 samples");
-  RecordFile owed = record(kHash, 1, 16);
-  owed.passes.pop_back();  // the random pass of sample 16
-  EXPECT_EQ(incompleteness({owed}, 16), "its record holds 3 of its 4 random passes");
+  EXPECT_EQ(incompleteness({record(kHash, 1, 16, 1, 4)}, 16), "its record samples.rec lacks random pass 4");
   EXPECT_EQ(incompleteness({record(kHash + 1, 1, 16)}, 16), "samples.rec is the record of another job");
   EXPECT_EQ(incompleteness({}, 16), "no record of its samples");
   EXPECT_EQ(incompleteness({record(kHash, 1, 16)}, 16, ""), "it has no aperture.csv");
