@@ -6,9 +6,10 @@
 #include "map/shader_source.h"
 #include "util/files.h"
 
-void read_run_job(RunState* run) {
+void read_run_job(RunState* run, const RunOptions* options) {
   read_job_source("input.txt", &run->source);
   run->settings = parse_job(&run->source);
+  if (options->precision >= 0) run->settings.precision = static_cast<Precision>(options->precision);
   std::string refusal = job_refusal(&run->settings);
   if (!refusal.empty()) fatal_error(refusal.c_str());
 }

@@ -36,6 +36,22 @@ bool survey_records(const MergeOptions* o, const JobSettings* job, uint64_t hash
   return true;
 }
 
+// Passes tracked in single and in double precision are two measurements
+// of two maps: one record of each never adds up to one run's results.
+bool one_precision(const std::vector<RecordReader>& records) {
+  const RecordReader* first = nullptr;
+  for (const RecordReader& r : records) {
+    if (!r.has_header) continue;
+    if (!first) first = &r;
+    if (r.header.precision == first->header.precision) continue;
+    std::fprintf(stderr, "veldspan merge: %s was taken in %s precision, %s in %s: records of two precisions do not "
+                 "merge; nothing is written\n", first->path.c_str(), first->header.precision.c_str(), r.path.c_str(),
+                 r.header.precision.c_str());
+    return false;
+  }
+  return true;
+}
+
 // NOTE: engines, renderers and program versions may round a particle on a
 // loss boundary differently; such records still merge, but the user is told.
 void warn_of_other_takers(const std::vector<RecordReader>& records) {
@@ -152,6 +168,7 @@ int merge_command(int argc, const char* const* argv) {
   JobSettings job;
   std::vector<RecordReader> records;
   if (!read_merge_job(&o, &source, &job) || !survey_records(&o, &job, source.hash, &records)) return 1;
+  if (!one_precision(records)) return 1;
   warn_of_other_takers(records);
   MergePlan plan = plan_merge(records, o.samples);
   if (!plan.refusal.empty()) {

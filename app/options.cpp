@@ -31,8 +31,17 @@ bool parse_shard(const char* text, int32_t* shard, int32_t* shards) {
   return parse_count(k.c_str(), shard) && parse_count(slash + 1, shards) && *shard < *shards;
 }
 
+bool parse_precision(const char* text, int32_t* precision) {
+  std::string word = text;
+  if (word == "single") *precision = kPrecisionSingle;
+  else if (word == "double") *precision = kPrecisionDouble;
+  else return false;
+  return true;
+}
+
 bool read_valued(const std::string& name, const char* value, RunOptions* o, std::string* error) {
   bool ok = name == "--engine"        ? engine_from_name(value, &o->engine)
+            : name == "--precision"   ? parse_precision(value, &o->precision)
             : name == "--max-samples" ? parse_count(value, &o->max_samples)
             : name == "--shard"       ? parse_shard(value, &o->shard, &o->shards)
             : name == "--max-seconds" ? parse_count(value, &o->max_seconds)
@@ -42,7 +51,8 @@ bool read_valued(const std::string& name, const char* value, RunOptions* o, std:
 }
 
 bool takes_value(const std::string& a) {
-  return a == "--engine" || a == "--max-samples" || a == "--device" || a == "--shard" || a == "--max-seconds";
+  return a == "--engine" || a == "--max-samples" || a == "--device" || a == "--shard" || a == "--max-seconds" ||
+         a == "--precision";
 }
 
 bool read_flag(const std::string& a, RunOptions* o) {
@@ -56,7 +66,7 @@ bool read_flag(const std::string& a, RunOptions* o) {
 
 }  // namespace
 
-RunOptions default_options() { return RunOptions{"", false, kEngineAuto, -1, -1, 0, 0, false, 0, false, false}; }
+RunOptions default_options() { return RunOptions{"", false, kEngineAuto, -1, -1, 0, 0, false, 0, -1, false, false}; }
 
 bool parse_options(int argc, const char* const* argv, RunOptions* o, std::string* error) {
   for (int i = 1; i < argc; i++) {
@@ -89,6 +99,7 @@ std::string usage_text() {
          "  --headless          no window: runs without a display (EGL, or the CPU)\n"
          "  --engine NAME       auto (default), fragment, compute or cpu\n"
          "  --max-samples N     end after sample N (overrides \"maxsamples\" in the job)\n"
+         "  --precision P       single or double (overrides \"precision\" in the job)\n"
          "  --device N          the EGL device (GPU) of a headless run; default: the first that works\n"
          "  --shard K/N         take only the samples s with (s - 1) mod N = K, into shard-K-of-N.rec;\n"
          "                      output.csv is left to \"veldspan merge\"\n"

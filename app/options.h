@@ -15,6 +15,7 @@ struct RunOptions {
   int32_t shards;       // N; 0 when the run is not split
   bool resume;          // continue from the sample record instead of starting afresh
   int32_t max_seconds;  // stop as if SIGTERM came this long after the start; 0 for no limit
+  int32_t precision;    // --precision: kPrecisionSingle or kPrecisionDouble; -1 keeps the job's "precision"
   bool help;            // print the usage and end
   bool version;         // print the version and end
 };

@@ -246,7 +246,7 @@ int run_job(const RunOptions* options) {
   // nothing changed.
   bool headless_gl = !run->windowed && open_gl(run, options);
   int refused = claim_record(run, options);
-  if (!refused) read_run_job(run);
+  if (!refused) read_run_job(run, options);
   if (!refused) refused = check_resume(run, options);
   if (refused) return refused;
   install_stop_signals();

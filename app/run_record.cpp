@@ -25,7 +25,8 @@ std::string record_path(const RunState* run) { return record_file_name(run->ledg
 // The header a record of this run carries: its split, 0/1 when not split.
 RecordHeader own_header(const RunState* run, int32_t shard, int32_t shards) {
   return RecordHeader{kRecordFormat, run->source.hash, shard, shards ? shards : 1,
-                      engine_name(run->engine.identity.kind), program_version(), run->engine.identity.renderer};
+                      engine_name(run->engine.identity.kind), program_version(), run->engine.identity.renderer,
+                      run->settings.precision == kPrecisionDouble ? "double" : "single"};
 }
 
 // Opens the record for a resume and checks its header: this job's (the
@@ -41,6 +42,10 @@ bool open_own_record(const JobSettings* job, const RecordHeader* own, const std:
   else if (r->has_header && r->header.shards && (r->header.shard != own->shard || r->header.shards != own->shards))
     *why = format_text("%s is the record of shard %d of %d, not of this run's shard %d of %d", path.c_str(),
                        r->header.shard, r->header.shards, own->shard, own->shards);
+  else if (r->has_header && r->header.precision != own->precision)
+    *why = format_text("%s was taken in %s precision, and this run is in %s: give --precision %s to go on with it",
+                       path.c_str(), r->header.precision.c_str(), own->precision.c_str(),
+                       r->header.precision.c_str());
   if (why->empty() && !r->header.shards) expect_split(r, own->shard, own->shards);
   return why->empty();
 }
@@ -189,6 +194,7 @@ std::string resume_command_text(const RunOptions* o) {
   if (o->shards) command += format_text(" --shard %d/%d", o->shard, o->shards);
   if (o->max_samples >= 0) command += format_text(" --max-samples %d", o->max_samples);
   if (o->max_seconds > 0) command += format_text(" --max-seconds %d", o->max_seconds);
+  if (o->precision >= 0) command += o->precision == kPrecisionDouble ? " --precision double" : " --precision single";
   if (!o->job_dir.empty()) command += " " + shell_word(o->job_dir);
   return command;
 }

@@ -166,7 +166,7 @@ void start_bench_job(RunState* run, EngineKind engine) {
   run->windowed = true;
   RunOptions options = default_options();
   options.engine = engine;
-  read_run_job(run);
+  read_run_job(run, &options);
   start_job(run, &options, true);
   run->ledger.every = 0;  // scheduled samples alone are timed and checked
 }

@@ -50,7 +50,7 @@ inline std::string fuzzed_job_text(uint8_t pick) {
 inline std::string fuzzed_header(const std::string& chunk, uint64_t hash, size_t* body) {
   int32_t split = chunk.size() > 1 ? uint8_t(chunk[1]) : 0, shards = 1 + split % 4, shard = split / 4 % shards;
   *body = chunk[0] == '2' ? 2 : 1;
-  RecordHeader h{chunk[0] - '0', hash, shard, chunk[0] == '2' ? shards : 0, "cpu", "1.1.0", "CPU"};
+  RecordHeader h{chunk[0] - '0', hash, shard, chunk[0] == '2' ? shards : 0, "cpu", "1.1.0", "CPU", "single"};
   if (chunk[0] == '2') return record_header_text(&h);
   return format_text("veldspan-record 1 job %016llx engine cpu version 1.1.0 renderer CPU\n",
                      static_cast<unsigned long long>(hash));

@@ -227,9 +227,10 @@ std::string record_file_name(int32_t shard, int32_t shards) {
 }
 
 std::string record_header_text(const RecordHeader* h) {
-  return format_text("veldspan-record %d job %016llx shard %d/%d engine %s version %s", h->format,
+  return format_text("veldspan-record %d job %016llx shard %d/%d engine %s version %s precision %s", h->format,
                      static_cast<unsigned long long>(h->job_hash), h->shard, h->shards,
-                     header_word(h->engine, ' ').c_str(), header_word(h->version, ' ').c_str()) +
+                     header_word(h->engine, ' ').c_str(), header_word(h->version, ' ').c_str(),
+                     header_word(h->precision, ' ').c_str()) +
          kRenderer + renderer_text(h->renderer) + "\n";
 }
 
@@ -238,11 +239,14 @@ bool parse_record_header(const std::string& line, RecordHeader* h) {
   h->format = 0;
   size_t at = line.find(kRenderer);
   if (!header_words(line, h, &w) || at == std::string::npos || line.size() > kLongestHeader) return false;
-  if (w.size() != 8 || w[2] != "job" || w[4] != "engine" || w[6] != "version" || !parse_hash(w[3], &h->job_hash) ||
-      w[5].empty() || w[7].empty())
+  size_t fields = h->format == 1 ? 8 : 10;
+  if (w.size() != fields || w[2] != "job" || w[4] != "engine" || w[6] != "version" ||
+      !parse_hash(w[3], &h->job_hash) || w[5].empty() || w[7].empty())
     return false;
+  if (fields == 10 && (w[8] != "precision" || (w[9] != "single" && w[9] != "double"))) return false;
   h->engine = w[5];
   h->version = w[7];
+  h->precision = fields == 10 ? w[9] : "single";
   h->renderer = line.substr(at + std::strlen(kRenderer));
   return true;
 }
@@ -328,9 +332,9 @@ void add_sums(CountSums* to, const CountSums* from) {
 
 bool same_taker(const RecordHeader* a, const RecordHeader* b) {
   bool same_renderer = renderer_text(a->renderer) == renderer_text(b->renderer) || a->engine == "cpu";
-  return a->engine == b->engine && same_renderer && a->version == b->version;
+  return a->engine == b->engine && same_renderer && a->version == b->version && a->precision == b->precision;
 }
 
 std::string taker_text(const RecordHeader* h) {
-  return "engine " + h->engine + " on " + h->renderer + ", version " + h->version;
+  return "engine " + h->engine + " in " + h->precision + " precision on " + h->renderer + ", version " + h->version;
 }

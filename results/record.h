@@ -6,11 +6,11 @@
 //
 // A text file, one entry per line, each line ending in '\n' (on Windows
 // too: the file is written in binary). First the header:
-//   veldspan-record 2 job <hash> shard <K>/<N> engine <name> version <version> renderer <text to the end of the line>
+//   veldspan-record 2 job <hash> shard <K>/<N> engine <name> version <version> precision <single|double> renderer <text to the end of the line>
 // (format version 2; the job file's FNV-1a 64-bit hash in 16 hex digits;
 // the process's samples, those s with (s - 1) mod N == K, 0/1 for a run
-// that is not split; the engine; the program's version; the GL renderer,
-// or the CPU). Then the process's passes, in the order counted:
+// that is not split; the engine; the program's version; the arithmetic
+// it tracked in; the GL renderer, or the CPU). Then the process's passes, in the order counted:
 //   s <sample number> <c_0> <c_1> ... <c_n>   a scheduled sample
 //   r <random pass index> <c_0> ... <c_n>     a random pass
 // with the raw level counts of levels 0 .. n, as the engine gave them
@@ -29,7 +29,8 @@
 // every checkpoint, and the random passes' sums there, are sums of whole
 // lines.
 //
-// Format 1, still read, has no shard in its header and no 't' lines.
+// Format 1, still read, has no shard or precision in its header (it was
+// single) and no 't' lines.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -52,6 +53,7 @@ struct RecordHeader {
   std::string engine;    // the engine that took the passes
   std::string version;   // the program's version
   std::string renderer;  // the GL renderer, or the CPU and its threads
+  std::string precision; // "single" or "double"
 };
 
 // One line read back.
@@ -101,7 +103,8 @@ void add_entry(RecordSpan* span, const RecordEntry* entry, int32_t turn_counts);
 void add_sums(CountSums* to, const CountSums* from);
 
 // Whether passes of the two headers' takers count every particle alike:
-// the same engine and version, and for the GL engines the same renderer.
+// the same engine, version and precision, and for the GL engines the same
+// renderer.
 // NOTE: the CPU engine's counts depend neither on its threads nor on the
 // processor (every kernel build tracks the same operations), so its
 // renderer text, which names them, is not compared.

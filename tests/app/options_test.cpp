@@ -73,3 +73,15 @@ TEST(Options, ShardResumeAndTheirResumeCommand) {
   EXPECT_FALSE(parse_merge_options(4, none, &m, &error));
   EXPECT_FALSE(parse_merge_options(1, none, &m, &error)) << "no record";
 }
+
+TEST(Options, PrecisionIsSingleOrDoubleAndGoesIntoTheResumeCommand) {
+  RunOptions o;
+  ASSERT_TRUE(parse({"--precision", "double", "--headless"}, &o));
+  EXPECT_EQ(o.precision, kPrecisionDouble);
+  EXPECT_EQ(resume_command_text(&o), "veldspan --resume --headless --precision double");
+  ASSERT_TRUE(parse({}, &o));
+  EXPECT_EQ(o.precision, -1) << "the job's own";
+  std::string error;
+  EXPECT_FALSE(parse({"--precision", "half"}, &o, &error));
+  EXPECT_EQ(error, "bad value for --precision: half");
+}

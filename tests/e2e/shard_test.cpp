@@ -251,7 +251,7 @@ TEST(Shards, ARefusedResumeWritesNothing) {
   struct Case {
     std::string record, message;
   } cases[] = {
-      {"veldspan-record 2 job 0123456789abcdef shard 0/1 engine cpu version 1 renderer r\ns 1 1 2 3 4 65530\n",
+      {"veldspan-record 2 job 0123456789abcdef shard 0/1 engine cpu version 1 precision single renderer r\ns 1 1 2 3 4 65530\n",
        "samples.rec is the record of another job (job file hash 0123456789abcdef; input.txt has "},
       {"s 1 7 4085 4\ns 2 0 4096 0\ns 3 0 4096 0\ns 4 0 4096 0\nr 1 0 4096 0\nr 1 0 4096 0\ns 5 0 4096 0\n",
        "samples.rec line 7: random pass 1 is not owed here"},
@@ -261,7 +261,7 @@ TEST(Shards, ARefusedResumeWritesNothing) {
   };
   for (const Case& c : cases) {
     make_job("job", "baseres 8\niterations 10 100\n");
-    std::string header = format_text("veldspan-record 2 job %016llx shard 0/1 engine cpu version 1 renderer r\n",
+    std::string header = format_text("veldspan-record 2 job %016llx shard 0/1 engine cpu version 1 precision single renderer r\n",
                                      static_cast<unsigned long long>(job_hash(read_file("job/input.txt"))));
     write_file("job/samples.rec", c.record[0] == 'v' ? c.record : header + c.record);
     std::map<std::string, std::string> before = files_in("job");
@@ -307,4 +307,24 @@ TEST(Shards, MergesOfAnySampleNumbersStayWithinMemory) {
   EXPECT_EQ(merge({"--job", "/nonexistent", "job/shard-0-of-2.rec"}), 1);
   EXPECT_NE(read_file("merge.log").find("the job directory /nonexistent cannot be found"), std::string::npos)
       << read_file("merge.log");
+}
+
+// Single and double precision are two maps' measurements: a record of one
+// is not resumed in the other, and records of both do not merge.
+TEST(Shards, PrecisionsAreNeverMixed) {
+  TestDir dir;
+  make_job("job");
+  ASSERT_EQ(run({"--shard", "0/2", "--max-samples", "8", "--precision", "double", "job"}), 0) << read_file("program.log");
+  ASSERT_EQ(run({"--shard", "1/2", "--max-samples", "8", "job"}), 0) << read_file("program.log");
+  EXPECT_NE(read_file("job/shard-0-of-2.rec").find(" precision double renderer "), std::string::npos);
+  std::string record = read_file("job/shard-1-of-2.rec");
+  EXPECT_EQ(run({"--shard", "1/2", "--max-samples", "16", "--precision", "double", "--resume", "job"}), 1);
+  EXPECT_NE(read_file("program.log").find("was taken in single precision, and this run is in double: give --precision "
+                                          "single to go on with it"),
+            std::string::npos) << read_file("program.log");
+  EXPECT_EQ(read_file("job/shard-1-of-2.rec"), record);
+  EXPECT_EQ(merge({"--job", "job", "job/shard-0-of-2.rec", "job/shard-1-of-2.rec"}), 1);
+  EXPECT_NE(read_file("merge.log").find("records of two precisions do not merge"), std::string::npos)
+      << read_file("merge.log");
+  EXPECT_FALSE(std::ifstream("job/output.csv").good());
 }

@@ -27,7 +27,7 @@ std::vector<int32_t> levels_of(char kind, int64_t number) {
 // that owes none (0: never). With reports, writes them as a run does.
 void take_run(const JobSettings* job, int32_t shard, int32_t shards, int64_t last, int fold_every,
               Reports* reports = nullptr) {
-  RecordHeader h{kRecordFormat, kHash, shard, shards ? shards : 1, "cpu", "1.1.0", "CPU"};
+  RecordHeader h{kRecordFormat, kHash, shard, shards ? shards : 1, "cpu", "1.1.0", "CPU", "single"};
   RecordWriter w{};
   w.lock = FileLock{-1, 0, 0};
   ASSERT_TRUE(open_record(&w, record_file_name(shard, shards), job, &h));

@@ -24,7 +24,8 @@ JobSettings small_job() {
 }
 
 const char* const kHeader =
-    "veldspan-record 2 job 00ff00ff00ff00ff shard 0/1 engine cpu version 1.1.0 renderer CPU: A B, 2 threads\n";
+    "veldspan-record 2 job 00ff00ff00ff00ff shard 0/1 engine cpu version 1.1.0 precision single renderer CPU: A B, "
+    "2 threads\n";
 const char* const kOldHeader =
     "veldspan-record 1 job 00ff00ff00ff00ff engine cpu version 1.1.0 renderer CPU: A B, 2 threads\n";
 
@@ -50,10 +51,10 @@ std::vector<int32_t> levels_of(char kind, int64_t number) {
 }  // namespace
 
 TEST(Record, HeaderAndLinesReadBackAsWritten) {
-  RecordHeader h{2, 0x0123456789abcdefull, 3, 4, "fragment", "1.1.0", "Mesa llvmpipe (LLVM 15.0.6) renderer x"};
+  RecordHeader h{2, 0x0123456789abcdefull, 3, 4, "fragment", "1.1.0", "Mesa llvmpipe (LLVM 15.0.6) renderer x", "single"};
   std::string text = record_header_text(&h);
-  EXPECT_EQ(text, "veldspan-record 2 job 0123456789abcdef shard 3/4 engine fragment version 1.1.0 renderer Mesa "
-                  "llvmpipe (LLVM 15.0.6) renderer x\n");
+  EXPECT_EQ(text, "veldspan-record 2 job 0123456789abcdef shard 3/4 engine fragment version 1.1.0 precision single "
+                  "renderer Mesa llvmpipe (LLVM 15.0.6) renderer x\n");
   RecordHeader back;
   ASSERT_TRUE(parse_record_header(text.substr(0, text.size() - 1), &back));
   EXPECT_TRUE(same_taker(&h, &back));
@@ -144,12 +145,15 @@ TEST(Record, OwedRandomPassesOfAShardsSamples) {
 // The CPU engine counts alike on every processor and with any threads; the
 // GL engines' counts depend on the renderer.
 TEST(Record, TakersDifferByEngineVersionAndGlRenderer) {
-  RecordHeader a{2, 1, 0, 1, "cpu", "1.1.0", "CPU: A, 2 threads, AVX-512"}, b = a;
+  RecordHeader a{2, 1, 0, 1, "cpu", "1.1.0", "CPU: A, 2 threads, AVX-512", "single"}, b = a;
   b.renderer = "CPU: B, 64 threads, AVX2";
   EXPECT_TRUE(same_taker(&a, &b));
   b.version = "1.2.0";
   EXPECT_FALSE(same_taker(&a, &b));
-  RecordHeader gl{2, 1, 0, 1, "compute", "1.1.0", "NVIDIA H100"}, other = gl;
+  b = a;
+  b.precision = "double";
+  EXPECT_FALSE(same_taker(&a, &b)) << "single and double precision count alike nowhere";
+  RecordHeader gl{2, 1, 0, 1, "compute", "1.1.0", "NVIDIA H100", "single"}, other = gl;
   other.renderer = "llvmpipe";
   EXPECT_FALSE(same_taker(&gl, &other));
   other.engine = "fragment";
@@ -236,7 +240,7 @@ TEST(Record, EveryLineMustStandInItsPlace) {
 TEST(Record, FoldsSumEachCheckpointIntervalExactly) {
   JobSettings job = small_job();
   TestDir dir;
-  RecordHeader h{kRecordFormat, 7, 1, 3, "cpu", "1.1.0", "CPU"};
+  RecordHeader h{kRecordFormat, 7, 1, 3, "cpu", "1.1.0", "CPU", "single"};
   RecordWriter w{};
   w.lock = FileLock{-1, 0, 0};
   ASSERT_TRUE(open_record(&w, "r.rec", &job, &h));
@@ -301,7 +305,7 @@ TEST(Record, FullDiskLeavesWholeLinesAndNoHalfFold) {
     ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
   } unmount{dir.path + "/disk"};
   ASSERT_EQ(chdir("disk"), 0);
-  RecordHeader h{kRecordFormat, 7, 0, 1, "cpu", "1.1.0", "CPU"};
+  RecordHeader h{kRecordFormat, 7, 0, 1, "cpu", "1.1.0", "CPU", "single"};
   RecordWriter w{};
   w.lock = FileLock{-1, 0, 0};
   ASSERT_TRUE(open_record(&w, "r.rec", &job, &h));
