@@ -183,7 +183,7 @@ const CpuSample* cpu_counts(const RunState* run, const CpuMap* map, int64_t turn
   if (!counts->count(sample)) {
     CpuSample s;
     if (run->engine.identity.kind == kEngineCpu) {
-      s = CpuSample{std::vector<int64_t>(run->levels.begin(), run->levels.end()), turns};
+      s = CpuSample{std::vector<int64_t>(run->levels.begin(), run->levels.end()), turns, 0};
     } else {
       double jitter[4];
       sample_jitter(sample, jitter);
