@@ -120,22 +120,36 @@ bool fp64_here(float version, Problem* why) {
   return false;
 }
 
+// Whether the context runs the compute engine in the precision asked for.
+bool compute_runs_here(Precision precision, Problem* why) {
+  float version = gl_version();
+  if (precision == kPrecisionDouble && !fp64_here(version, why)) return false;
+  if (version >= 4.3f) return true;
+  *why = problem(
+      format_text("OpenGL 4.3 or higher is needed for the compute engine; you have version %g", double(version)));
+  return false;
+}
+
+// A double shader's jitter is set with glUniform1d (GL 4.0), which the
+// program fetches only for it.
+bool find_jitter_setter(ComputeEngine* c, Precision precision, Problem* why) {
+  if (precision != kPrecisionDouble) return true;
+  c->uniform1d = reinterpret_cast<PFNGLUNIFORM1DPROC>(gl_proc_address("glUniform1d"));
+  if (c->uniform1d) return true;
+  *why = problem("The GL has no glUniform1d, which the compute engine needs in double precision");
+  return false;
+}
+
 // NOTE: a software renderer makes every atomic of every invocation one
 // locked instruction; counting the turns costs it two more per particle
 // (about 40% of the time of a pass of the worked example on llvmpipe), so
 // it counts only the levels and the turns stay unknown there.
 bool compute_prepare(void** state, uint32_t* program, const LoweredMap* map, const EngineSetup* setup,
                      Problem* why) {
-  float version = gl_version();
-  bool in_double = setup->precision == kPrecisionDouble;
-  if (in_double && !fp64_here(version, why)) return false;
-  if (version < 4.3f) {
-    *why = problem(format_text("OpenGL 4.3 or higher is needed for the compute engine; you have version %g",
-                               double(version)));
-    return false;
-  }
+  if (!compute_runs_here(setup->precision, why)) return false;
   ComputeEngine* c = new ComputeEngine();
   *state = c;
+  if (!find_jitter_setter(c, setup->precision, why)) return false;
   const char* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
   c->count_turns = setup->always_count_turns || !software_renderer(renderer);
   char* source = generate_compute_shader(map, c->count_turns, setup->precision);
@@ -146,11 +160,6 @@ bool compute_prepare(void** state, uint32_t* program, const LoweredMap* map, con
   if (!c->program) return false;
   *program = c->program;
   find_uniforms(c);
-  c->uniform1d = in_double ? reinterpret_cast<PFNGLUNIFORM1DPROC>(gl_proc_address("glUniform1d")) : nullptr;
-  if (in_double && !c->uniform1d) {
-    *why = problem("The GL has no glUniform1d, which the compute engine needs in double precision");
-    return false;
-  }
   c->side = map->side;
   c->turn_counts = int32_t(map->turn_counts.size());
   c->read.assign(size_t(c->turn_counts) + 4, 0u);
