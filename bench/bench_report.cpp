@@ -52,7 +52,8 @@ std::string speed_ratio_text(const EngineFigures* f, const EngineReport* other) 
   return o.rate > 0 ? ratio_text(f->rate, o.rate) : ratio_text(o.pass, f->pass);
 }
 
-// An engine's speed against the CPU engine's in the same precision.
+// An engine's speed against the CPU engine's in the same precision (whose
+// levels are also the ones its level check compares with).
 std::string cpu_ratio_text(const JobReport* r, const EngineReport* e, const EngineFigures* f) {
   return speed_ratio_text(f, engine_report(r, kEngineCpu, e->precision));
 }
@@ -187,7 +188,7 @@ std::string job_text(const JobReport* r) {
 
 std::string table_head() {
   return "| job | engine | samples/s | particle-turns/s | particle-kicks/s | / cpu engine | tracking share of the pass "
-         "| FP32 peak while tracking (per processor second) | level diff |\n"
+         "| FP32 peak (FP64 in double) while tracking (per processor second) | level diff |\n"
          "|---|---|---|---|---|---|---|---|---|\n";
 }
 
