@@ -85,6 +85,8 @@ std::string kernel_table_head();
 std::string kernel_table_rows(const JobReport* report);
 // Each engine that ran in both precisions: its speed in double against its
 // speed in single, in particle-turns per second of the loop (in samples
-// for a job whose particles make no turn) and of the tracking stage.
+// for a job whose particles make no turn), of the tracking stage and of
+// the process's processor time (the figure to trust when other work
+// shares the machine).
 std::string precision_table_head();
 std::string precision_table_rows(const JobReport* report);

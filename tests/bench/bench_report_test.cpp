@@ -81,8 +81,8 @@ TEST(BenchReport, DoublePrecisionComparesLikeWithLike) {
       << rows;
   EXPECT_NE(rows.find("| ring | compute (double) | 10 | 1e+03 | 2e+03 | 0.20 |"), std::string::npos) << rows;
   std::string precision = precision_table_rows(&r);
-  EXPECT_NE(precision.find("| ring | cpu | 100 | 50 | 0.50 | 0.50 |\n"), std::string::npos) << precision;
-  EXPECT_NE(precision.find("| ring | compute | 25 | 10 | 0.40 | 0.40 |\n"), std::string::npos) << precision;
+  EXPECT_NE(precision.find("| ring | cpu | 100 | 50 | 0.50 | 0.50 | 0.50 |\n"), std::string::npos) << precision;
+  EXPECT_NE(precision.find("| ring | compute | 25 | 10 | 0.40 | 0.40 | 0.40 |\n"), std::string::npos) << precision;
   // An engine that ran in one precision only has no row.
   r.engines.pop_back();
   EXPECT_EQ(precision_table_rows(&r).find("compute"), std::string::npos);
