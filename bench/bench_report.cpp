@@ -32,44 +32,54 @@ std::string percent_text(double share) { return share > 0 ? report_text("%.1f%%"
 
 std::string share_text(const EngineFigures* f, int stage) { return percent_text(f->stage[stage] / f->pass); }
 
-// The CPU engine's figures on the job, when it ran.
-const EngineReport* cpu_engine(const JobReport* r) {
+// The engine's figures on the job in the precision, when it ran.
+const EngineReport* engine_report(const JobReport* r, EngineKind engine, Precision precision) {
   for (const EngineReport& e : r->engines)
-    if (e.engine == kEngineCpu && !e.passes.empty()) return &e;
+    if (e.engine == engine && e.precision == precision && !e.passes.empty()) return &e;
   return nullptr;
 }
 
-// An engine's speed against the CPU engine's: in particle-turns, or in
-// samples for a job whose particles make no turn.
-std::string cpu_ratio_text(const JobReport* r, const EngineFigures* f) {
-  const EngineReport* cpu = cpu_engine(r);
-  if (!cpu) return "-";
-  EngineFigures c = engine_figures(cpu);
-  return c.rate > 0 ? ratio_text(f->rate, c.rate) : ratio_text(c.pass, f->pass);
+// The engine's name, and its precision when that is double.
+std::string engine_label(const EngineReport* e) {
+  return std::string(engine_name(e->engine)) + (e->precision == kPrecisionDouble ? " (double)" : "");
+}
+
+// Speed against other: in particle-turns, or in samples for a job whose
+// particles make no turn.
+std::string speed_ratio_text(const EngineFigures* f, const EngineReport* other) {
+  if (!other) return "-";
+  EngineFigures o = engine_figures(other);
+  return o.rate > 0 ? ratio_text(f->rate, o.rate) : ratio_text(o.pass, f->pass);
+}
+
+// An engine's speed against the CPU engine's in the same precision (whose
+// levels are also the ones its level check compares with).
+std::string cpu_ratio_text(const JobReport* r, const EngineReport* e, const EngineFigures* f) {
+  return speed_ratio_text(f, engine_report(r, kEngineCpu, e->precision));
 }
 
 // Shares of the peak the CPU engine's tracking reached: per second of the
 // tracking stage against the peak of all threads together, and per second
 // of processor time (the figure to trust on a machine busy with other
 // work).
-double wall_peak_share(const JobReport* r, const EngineFigures* f) {
-  return peak_share(f->track_rate, r->flops_per_turn, r->peak.wall);
+double wall_peak_share(const JobReport* r, const EngineReport* e, const EngineFigures* f) {
+  return peak_share(f->track_rate, r->flops_per_turn, precision_peak(r->peak.wall, e->precision));
 }
 
-double cpu_peak_share(const JobReport* r, const EngineFigures* f) {
-  return peak_share(f->cpu_rate, r->flops_per_turn, r->peak.per_cpu_second);
+double cpu_peak_share(const JobReport* r, const EngineReport* e, const EngineFigures* f) {
+  return peak_share(f->cpu_rate, r->flops_per_turn, precision_peak(r->peak.per_cpu_second, e->precision));
 }
 
 std::string peak_text(const JobReport* r, const EngineReport* e, const EngineFigures* f) {
   if (e->engine != kEngineCpu) return "-";
-  return percent_text(wall_peak_share(r, f)) + " (" + percent_text(cpu_peak_share(r, f)) + ")";
+  return percent_text(wall_peak_share(r, e, f)) + " (" + percent_text(cpu_peak_share(r, e, f)) + ")";
 }
 
 std::string engine_text(const JobReport* r, const EngineReport* e) {
   EngineFigures f = engine_figures(e);
-  std::string t = report_text("  %-8s %8.4g samples/s  %s particle-turns/s  %s of the CPU engine; %d refused\n",
-                              engine_name(e->engine), 1 / f.pass, rate_text(f.rate).c_str(),
-                              cpu_ratio_text(r, &f).c_str(), e->refused);
+  std::string t = report_text("  %-17s %8.4g samples/s  %s particle-turns/s  %s of the CPU engine; %d refused\n",
+                              engine_label(e).c_str(), 1 / f.pass, rate_text(f.rate).c_str(),
+                              cpu_ratio_text(r, e, &f).c_str(), e->refused);
   t += report_text("           pass: mean %.3g ms, median %.3g ms; stages (mean ms, share):", 1e3 * f.pass,
                    1e3 * f.median_pass);
   for (int k = 0; k < kPassStages; k++)
@@ -77,18 +87,26 @@ std::string engine_text(const JobReport* r, const EngineReport* e) {
   t += report_text("\n           levels: largest per-level difference from the CPU tracker %.3g of the pixels\n",
                    f.level_difference);
   if (e->engine == kEngineCpu)
-    t += "           FP32 peak reached while tracking: " + percent_text(wall_peak_share(r, &f)) + ", " +
-         percent_text(cpu_peak_share(r, &f)) + " per processor second\n";
+    t += std::string("           ") + (e->precision == kPrecisionDouble ? "FP64" : "FP32") +
+         " peak reached while tracking: " + percent_text(wall_peak_share(r, e, &f)) + ", " +
+         percent_text(cpu_peak_share(r, e, &f)) + " per processor second\n";
   return t;
+}
+
+std::string kernel_label(const KernelReport* k) {
+  return std::string(cpu_kernel_name(k->kernel)) + (k->precision == kPrecisionDouble ? " (double)" : "");
 }
 
 std::string kernel_text(const JobReport* r, const KernelReport* k) {
   double rate = double(k->particle_turns) / k->seconds, cpu_rate = double(k->particle_turns) / k->process_seconds;
-  return report_text("  tracker alone, %-8s kernel: %8.4g samples/s  %s particle-turns/s  FP32 peak %s, %s per "
+  return report_text("  tracker alone, %-16s kernel: %8.4g samples/s  %s particle-turns/s  %s peak %s, %s per "
                      "processor second\n",
-                     cpu_kernel_name(k->kernel), k->samples / k->seconds, rate_text(rate).c_str(),
-                     percent_text(peak_share(rate, r->flops_per_turn, r->peak.wall)).c_str(),
-                     percent_text(peak_share(cpu_rate, r->flops_per_turn, r->peak.per_cpu_second)).c_str());
+                     kernel_label(k).c_str(), k->samples / k->seconds, rate_text(rate).c_str(),
+                     k->precision == kPrecisionDouble ? "FP64" : "FP32",
+                     percent_text(peak_share(rate, r->flops_per_turn, precision_peak(r->peak.wall, k->precision))).c_str(),
+                     percent_text(peak_share(cpu_rate, r->flops_per_turn,
+                                             precision_peak(r->peak.per_cpu_second, k->precision)))
+                         .c_str());
 }
 
 }  // namespace
@@ -148,6 +166,10 @@ double peak_share(double rate, double flops_per_turn, double peak) {
   return peak > 0 && std::isfinite(rate) ? rate * flops_per_turn / peak : 0;
 }
 
+double precision_peak(double fp32_peak, Precision precision) {
+  return precision == kPrecisionDouble ? fp32_peak / 2 : fp32_peak;
+}
+
 double largest_level_difference(const std::vector<int64_t>& a, const std::vector<int64_t>& b, int64_t pixels) {
   if (a.size() != b.size()) return 1;
   int64_t worst = 0;
@@ -166,7 +188,7 @@ std::string job_text(const JobReport* r) {
 
 std::string table_head() {
   return "| job | engine | samples/s | particle-turns/s | particle-kicks/s | / cpu engine | tracking share of the pass "
-         "| FP32 peak while tracking (per processor second) | level diff |\n"
+         "| FP32 peak (FP64 in double) while tracking (per processor second) | level diff |\n"
          "|---|---|---|---|---|---|---|---|---|\n";
 }
 
@@ -175,10 +197,10 @@ std::string table_rows(const JobReport* r) {
   for (const EngineReport& e : r->engines) {
     if (e.passes.empty()) continue;
     EngineFigures f = engine_figures(&e);
-    t += report_text("| %s | %s | %.4g | %s | %s | %s | %s | %s | %.2g |\n", r->name.c_str(), engine_name(e.engine),
+    t += report_text("| %s | %s | %.4g | %s | %s | %s | %s | %s | %.2g |\n", r->name.c_str(), engine_label(&e).c_str(),
                      1 / f.pass, rate_text(f.rate).c_str(), rate_text(f.rate * r->kicks_per_turn).c_str(),
-                     cpu_ratio_text(r, &f).c_str(), share_text(&f, kStageTrack).c_str(), peak_text(r, &e, &f).c_str(),
-                     f.level_difference);
+                     cpu_ratio_text(r, &e, &f).c_str(), share_text(&f, kStageTrack).c_str(),
+                     peak_text(r, &e, &f).c_str(), f.level_difference);
   }
   return t;
 }
@@ -192,10 +214,33 @@ std::string kernel_table_rows(const JobReport* r) {
   std::string t;
   for (const KernelReport& k : r->kernels) {
     double rate = double(k.particle_turns) / k.seconds, cpu_rate = double(k.particle_turns) / k.process_seconds;
-    t += report_text("| %s | %s | %.4g | %s | %s (%s) |\n", r->name.c_str(), cpu_kernel_name(k.kernel),
+    t += report_text("| %s | %s | %.4g | %s | %s (%s) |\n", r->name.c_str(), kernel_label(&k).c_str(),
                      k.samples / k.seconds, rate_text(rate).c_str(),
-                     percent_text(peak_share(rate, r->flops_per_turn, r->peak.wall)).c_str(),
-                     percent_text(peak_share(cpu_rate, r->flops_per_turn, r->peak.per_cpu_second)).c_str());
+                     percent_text(peak_share(rate, r->flops_per_turn, precision_peak(r->peak.wall, k.precision))).c_str(),
+                     percent_text(peak_share(cpu_rate, r->flops_per_turn,
+                                             precision_peak(r->peak.per_cpu_second, k.precision)))
+                         .c_str());
+  }
+  return t;
+}
+
+std::string precision_table_head() {
+  return "| job | engine | single: samples/s | double: samples/s | double / single (loop) | double / single "
+         "(tracking stage) | double / single (processor time) |\n"
+         "|---|---|---|---|---|---|---|\n";
+}
+
+std::string precision_table_rows(const JobReport* r) {
+  std::string t;
+  for (const EngineReport& e : r->engines) {
+    const EngineReport* d = engine_report(r, e.engine, kPrecisionDouble);
+    if (e.precision != kPrecisionSingle || e.passes.empty() || !d) continue;
+    EngineFigures single = engine_figures(&e), twice = engine_figures(d);
+    std::string tracking = single.track_rate > 0 ? ratio_text(twice.track_rate, single.track_rate)
+                                                 : ratio_text(single.stage[kStageTrack], twice.stage[kStageTrack]);
+    t += report_text("| %s | %s | %.4g | %.4g | %s | %s | %s |\n", r->name.c_str(), engine_name(e.engine),
+                     1 / single.pass, 1 / twice.pass, speed_ratio_text(&twice, &e).c_str(), tracking.c_str(),
+                     ratio_text(twice.cpu_rate, single.cpu_rate).c_str());
   }
   return t;
 }

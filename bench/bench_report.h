@@ -18,11 +18,12 @@ struct PassRecord {
   double level_difference;    // largest per-level |engine - CPU tracker| / pixels
 };
 
-// The passes of one engine on one job.
+// The passes of one engine, in one precision, on one job.
 struct EngineReport {
   EngineKind engine;
   int32_t refused;  // passes the loop did not count (taken again)
   std::vector<PassRecord> passes;
+  Precision precision = kPrecisionSingle;
 };
 
 // The CPU tracker alone, outside the loop, with one build of its kernel.
@@ -32,6 +33,7 @@ struct KernelReport {
   double seconds;          // wall time of all samples
   double process_seconds;  // processor time of all threads
   int64_t particle_turns;
+  Precision precision = kPrecisionSingle;
 };
 
 struct JobReport {
@@ -70,6 +72,9 @@ double map_kicks(const CpuMap* map);
 // The share of the peak that a tracking rate (particle-turns per second)
 // reaches.
 double peak_share(double rate, double flops_per_turn, double peak);
+// The peak of a precision from the measured FP32 one: a vector holds half
+// as many doubles, at the same rate of instructions.
+double precision_peak(double fp32_peak, Precision precision);
 
 double largest_level_difference(const std::vector<int64_t>& a, const std::vector<int64_t>& b, int64_t pixels);
 
@@ -78,3 +83,10 @@ std::string table_head();
 std::string table_rows(const JobReport* report);
 std::string kernel_table_head();
 std::string kernel_table_rows(const JobReport* report);
+// Each engine that ran in both precisions: its speed in double against its
+// speed in single, in particle-turns per second of the loop (in samples
+// for a job whose particles make no turn), of the tracking stage and of
+// the process's processor time (the figure to trust when other work
+// shares the machine).
+std::string precision_table_head();
+std::string precision_table_rows(const JobReport* report);

@@ -3,10 +3,13 @@
 // (default: the standard jobs in bench/jobs), beside the processor's
 // measured single-precision peak.
 //
-//   loop_bench [--engines cpu,fragment,...] [--kernels] [--min-passes N] [--min-seconds S] [job-dir ...]
+//   loop_bench [--engines cpu,fragment,...] [--precision single|double|both] [--kernels] [--min-passes N]
+//              [--min-seconds S] [job-dir ...]
 //
 // --kernels adds the CPU tracker alone, outside the loop, with each build
-// of its kernel that the processor can run.
+// of its kernel that the processor can run. --precision both runs each
+// engine in single and then in double precision (an engine that tracks in
+// single precision only is left out of double), side by side on each job.
 //
 // Each job runs in a scratch copy (beside this program, in bench-run/), so
 // its output.csv and shadercode.txt stay out of the source tree.
@@ -45,6 +48,7 @@ struct BenchSettings {
   double min_seconds;               // and at least this much loop time
   int32_t max_passes;               // but never more passes than this
   std::vector<EngineKind> engines;  // in the order they run
+  std::vector<Precision> precisions;  // each engine runs in each, in this order
   bool kernels;                     // the tracker alone with each kernel too
   std::vector<std::string> jobs;    // absolute job directories
 };
@@ -56,7 +60,7 @@ struct BenchSettings {
 const EngineKind kDefaultEngines[] = {kEngineCpu, kEngineFragment, kEngineCompute};
 
 // Levels and particle-turns of each sample number of the current job, as
-// the CPU tracker counts them.
+// the CPU tracker counts them in one precision.
 typedef std::map<int32_t, CpuSample> SampleCounts;
 
 BenchSettings bench;
@@ -87,8 +91,8 @@ bool copy_file(const std::string& from, const std::string& to) {
 
 [[noreturn]] void usage_error(const std::string& argument) {
   std::fprintf(stderr,
-               "bad argument %s\nusage: loop_bench [--engines cpu,fragment,compute] [--kernels] [--min-passes N] "
-               "[--min-seconds S] [job-dir ...]\n",
+               "bad argument %s\nusage: loop_bench [--engines cpu,fragment,compute] [--precision single|double|both] "
+               "[--kernels] [--min-passes N] [--min-seconds S] [job-dir ...]\n",
                argument.c_str());
   std::exit(2);
 }
@@ -104,19 +108,27 @@ void read_engines(const std::string& list) {
   }
 }
 
+void read_precision(const std::string& word) {
+  if (word == "single" || word == "both") bench.precisions.push_back(kPrecisionSingle);
+  if (word == "double" || word == "both") bench.precisions.push_back(kPrecisionDouble);
+  if (bench.precisions.empty()) usage_error(word);
+}
+
 void read_arguments(int argc, char** argv) {
-  bench = BenchSettings{5, 3.0, 4000, {}, false, {}};
+  bench = BenchSettings{5, 3.0, 4000, {}, {}, false, {}};
   for (int i = 1; i < argc; i++) {
     std::string a = argv[i];
     if (a == "--min-passes" && i + 1 < argc) bench.min_passes = std::atoi(argv[++i]);
     else if (a == "--min-seconds" && i + 1 < argc) bench.min_seconds = std::atof(argv[++i]);
     else if (a == "--engines" && i + 1 < argc) read_engines(argv[++i]);
+    else if (a == "--precision" && i + 1 < argc && bench.precisions.empty()) read_precision(argv[++i]);
     else if (a == "--kernels") bench.kernels = true;
     else if (a.rfind("--", 0) == 0) usage_error(a);
     else bench.jobs.push_back(absolute(a));
   }
   if (bench.min_passes < 1) bench.min_passes = 1;
   if (bench.engines.empty()) bench.engines.assign(std::begin(kDefaultEngines), std::end(kDefaultEngines));
+  if (bench.precisions.empty()) bench.precisions.push_back(kPrecisionSingle);
   if (!bench.jobs.empty()) return;
   for (const char* job : {"worked", "ring", "outside", "lattice"})
     bench.jobs.push_back(std::string(VELDSPAN_SOURCE_DIR) + "/bench/jobs/" + job);
@@ -139,8 +151,11 @@ void print_machine() {
   std::printf("machine: %s, %u cores; CPU tracker: %d threads, %s kernel\n", cpu_model().c_str(),
               std::thread::hardware_concurrency(), cpu_tracker_threads(), cpu_kernel_name(cpu_best_kernel()));
   std::printf("GL_RENDERER %s\nGL_VERSION %s\n", renderer, reinterpret_cast<const char*>(glGetString(GL_VERSION)));
-  EngineKind automatic = choose_engine(kEngineAuto, true, renderer, gl_version());
-  std::printf("auto picks the %s engine here\n\n", engine_name(automatic));
+  for (Precision precision : bench.precisions) {
+    EngineKind automatic = choose_engine(kEngineAuto, true, renderer, gl_version(), precision);
+    std::printf("auto picks the %s engine here in %s precision\n", engine_name(automatic), precision_name(precision));
+  }
+  std::printf("\n");
 }
 
 double process_seconds() {
@@ -161,14 +176,27 @@ void enter_job_copy(const std::string& job) {
 }
 
 // The program's own start-up for the job in the working directory, on the
-// window that is already open, with the given engine.
-void start_bench_job(RunState* run, EngineKind engine) {
+// window that is already open, with the given engine; false when the engine
+// does not track in the precision.
+// NOTE: the engine is prepared again when the run's start-up gave it
+// another precision than the one benchmarked (the job's own, say): only
+// the engine's state changes, the rest of the run is the program's.
+bool start_bench_job(RunState* run, EngineKind engine, Precision precision) {
   run->windowed = true;
   RunOptions options = default_options();
   options.engine = engine;
   read_run_job(run, &options);
   start_job(run, &options, true);
   run->ledger.every = 0;  // scheduled samples alone are timed and checked
+  if (run->engine.identity.precision == precision) return true;
+  std::string renderer = run->engine.identity.renderer;
+  release_engine(&run->engine);
+  EngineSetup setup{true, nullptr, false, precision};
+  Problem why;
+  if (prepare_engine(&run->engine, engine, &run->map, &setup, renderer, &why)) return true;
+  std::printf("(the %s engine in %s precision: %s; skipped)\n", engine_name(engine), precision_name(precision),
+              why.message.c_str());
+  return false;
 }
 
 void end_job(RunState* run) {
@@ -182,8 +210,8 @@ const CpuSample* cpu_counts(const RunState* run, const CpuMap* map, int64_t turn
   int32_t sample = run_samples(run);
   if (!counts->count(sample)) {
     CpuSample s;
-    if (run->engine.identity.kind == kEngineCpu) {
-      s = CpuSample{std::vector<int64_t>(run->levels.begin(), run->levels.end()), turns};
+    if (run->engine.identity.kind == kEngineCpu && run->engine.identity.precision == map->precision) {
+      s = CpuSample{std::vector<int64_t>(run->levels.begin(), run->levels.end()), turns, 0};
     } else {
       double jitter[4];
       sample_jitter(sample, jitter);
@@ -227,12 +255,16 @@ bool enough_passes(const EngineReport* report, double seconds) {
 // NOTE: the first pass is not timed: the GL compiles the shader for the
 // machine at its first draw, and the tracker's threads start at its first
 // sample.
-EngineReport bench_engine(const std::string& job, EngineKind engine, SampleCounts* counts) {
-  EngineReport report{engine, 0, {}};
+EngineReport bench_engine(const std::string& job, EngineKind engine, Precision precision, SampleCounts* counts) {
+  EngineReport report{engine, 0, {}, precision};
   RunState* run = new RunState();
-  start_bench_job(run, engine);
+  if (!start_bench_job(run, engine, precision)) {
+    end_job(run);
+    delete run;
+    return report;
+  }
   CpuMap map;
-  cpu_map(&run->map, &map);
+  cpu_map(&run->map, &map, precision);
   PassRecord r;
   while (!bench_pass(run, &map, counts, &r)) count_refusal(job, &report);
   for (double seconds = 0; !enough_passes(&report, seconds);) {
@@ -252,7 +284,7 @@ EngineReport bench_engine(const std::string& job, EngineKind engine, SampleCount
 KernelReport bench_kernel(const CpuMap* job, CpuKernel kernel) {
   CpuMap map = *job;  // its kernel form still points into the job's lowered map
   map.build = kernel;
-  KernelReport report{kernel, 0, 0, 0, 0};
+  KernelReport report{kernel, 0, 0, 0, 0, job->precision};
   double jitter[4];
   sample_jitter(1, jitter);
   cpu_track_sample(&map, jitter);  // not timed: the threads start
@@ -273,6 +305,9 @@ bool engine_runs_here(EngineKind engine) {
   return false;
 }
 
+// NOTE: each engine runs in single and then in double precision before the
+// next engine runs, so that the two runs compared are minutes apart at
+// most, whatever else the machine does.
 JobReport bench_job(const std::string& job) {
   enter_job_copy(job);
   JobSettings settings = read_job_file("input.txt");
@@ -282,12 +317,17 @@ JobReport bench_job(const std::string& job) {
   int64_t side = lowered.side;
   JobReport report{base_name(job), side * side, map_flops(&map), map_kicks(&map),
                    measure_fp32_peak(cpu_tracker_threads(), 1.0), {}, {}};
-  SampleCounts counts;
+  SampleCounts counts[2];
   for (EngineKind engine : bench.engines)
-    if (engine_runs_here(engine)) report.engines.push_back(bench_engine(report.name, engine, &counts));
-  for (int k = kCpuKernelBaseline; bench.kernels && k < kCpuKernels; k++) {
-    CpuKernel kernel = static_cast<CpuKernel>(k);
-    if (cpu_kernel_available(kernel)) report.kernels.push_back(bench_kernel(&map, kernel));
+    for (Precision precision : bench.precisions)
+      if (engine_runs_here(engine))
+        report.engines.push_back(bench_engine(report.name, engine, precision, &counts[precision]));
+  for (Precision precision : bench.precisions) {
+    cpu_map(&lowered, &map, precision);
+    for (int k = kCpuKernelBaseline; bench.kernels && k < kCpuKernels; k++) {
+      CpuKernel kernel = static_cast<CpuKernel>(k);
+      if (cpu_kernel_available(kernel)) report.kernels.push_back(bench_kernel(&map, kernel));
+    }
   }
   if (chdir(scratch_root.c_str()) != 0) std::exit(1);
   return report;
@@ -307,7 +347,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   print_machine();
-  std::string table = table_head(), kernel_table = kernel_table_head();
+  std::string table = table_head(), kernel_table = kernel_table_head(), precision_table = precision_table_head();
   for (const std::string& job : bench.jobs) {
     JobReport report = bench_job(job);
     std::printf("%s  FP32 peak (%s, %d threads): %.3g flop/s, %.3g per processor second\n\n", job_text(&report).c_str(),
@@ -315,9 +355,11 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     table += table_rows(&report);
     kernel_table += kernel_table_rows(&report);
+    precision_table += precision_table_rows(&report);
   }
   std::printf("%s", table.c_str());
   if (bench.kernels) std::printf("\n%s", kernel_table.c_str());
+  if (bench.precisions.size() > 1) std::printf("\n%s", precision_table.c_str());
   std::fflush(stdout);
   close_graphics_and_exit(0);
 }

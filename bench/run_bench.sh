@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs the loop benchmark: bench/run_bench.sh [options] [job-dir ...]
 # (default jobs: bench/jobs/worked, ring and outside; options
-# --engines cpu,fragment,compute, --kernels, --min-passes N,
-# --min-seconds S). Starts its own X server (Xvfb, with Mesa's software
+# --engines cpu,fragment,compute, --precision single|double|both, --kernels,
+# --min-passes N, --min-seconds S). Starts its own X server (Xvfb, with Mesa's software
 # OpenGL) when there is no display.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"

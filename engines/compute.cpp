@@ -1,7 +1,8 @@
 // The compute engine: a GLSL 4.30 compute shader generated from the job's
 // lowered map, one invocation per grid point, the classes counted on the
-// GPU. Only the n + 3 counters come back; the class picture is written to a
-// texture only for a pass whose frame is shown.
+// GPU, in single precision or (where the GL has 64-bit floats in shaders)
+// in double. Only the n + 4 counters come back; the class picture is
+// written to a texture only for a pass whose frame is shown.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 
 #include "engines/engine.h"
 #include "gfx/clock.h"
+#include "gfx/frame.h"
 #include "gfx/gl.h"
 #include "map/shader_program.h"
 #include "map/shader_source.h"
@@ -19,13 +21,14 @@ namespace {
 
 struct ComputeEngine {
   GLuint program;
-  GLuint counts;                   // levels 0 .. n, then the turns' low and high words
+  GLuint counts;                   // levels 0 .. n, the turns' low and high words, the survivors on the edge
   GLuint texture;                  // the class picture, side x side RGBA8
   GLint jitter_at[4], picture_at;  // uniform locations
   GLuint groups;                   // work groups along each side of the square
   int32_t side;                    // the square's side in pixels
   int32_t turn_counts;             // n
   bool count_turns;                // the shader counts the turns made
+  PFNGLUNIFORM1DPROC uniform1d;    // sets the jitter of a double-precision shader; null for single
   std::vector<uint32_t> read;      // the counters as read back
 };
 
@@ -71,7 +74,10 @@ void clear_counts(ComputeEngine* c) {
 
 void dispatch(ComputeEngine* c, const double jitter[4], bool picture) {
   shader_api.use_program(c->program);
-  for (int k = 0; k < 4; k++) shader_api.uniform1f(c->jitter_at[k], static_cast<float>(jitter[k]));
+  for (int k = 0; k < 4; k++) {
+    if (c->uniform1d) c->uniform1d(c->jitter_at[k], jitter[k]);
+    else shader_api.uniform1f(c->jitter_at[k], static_cast<float>(jitter[k]));
+  }
   shader_api.uniform1i(c->picture_at, picture ? 1 : 0);
   clear_counts(c);
   shader_api.bind_buffer_base(GL_SHADER_STORAGE_BUFFER, 0, c->counts);
@@ -99,6 +105,39 @@ void take_counts(const ComputeEngine* c, int32_t* levels, SampleResult* r) {
   if (total != int64_t(c->side) * c->side) r->refused = "the compute shader's counts do not add up to the square";
   size_t n = size_t(c->turn_counts);
   if (c->count_turns) r->particle_turns = int64_t(c->read[n + 1]) | int64_t(c->read[n + 2]) << 32;
+  r->edge_survivors = c->read[n + 3];
+}
+
+// NOTE: the extensions are asked for only below GL 4.0 (where 64-bit floats
+// are core): a core profile's context has no GL_EXTENSIONS string.
+bool fp64_here(float version, Problem* why) {
+  const char* extensions = version < 4.0f ? reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS)) : nullptr;
+  if (gl_offers_fp64(version, extensions)) return true;
+  *why = problem(format_text("This GL (version %g) has no 64-bit floats in shaders (GL 4.0 or "
+                             "GL_ARB_gpu_shader_fp64), so the compute engine cannot track in double precision "
+                             "here; use --engine cpu for double precision",
+                             double(version)));
+  return false;
+}
+
+// Whether the context runs the compute engine in the precision asked for.
+bool compute_runs_here(Precision precision, Problem* why) {
+  float version = gl_version();
+  if (precision == kPrecisionDouble && !fp64_here(version, why)) return false;
+  if (version >= 4.3f) return true;
+  *why = problem(
+      format_text("OpenGL 4.3 or higher is needed for the compute engine; you have version %g", double(version)));
+  return false;
+}
+
+// A double shader's jitter is set with glUniform1d (GL 4.0), which the
+// program fetches only for it.
+bool find_jitter_setter(ComputeEngine* c, Precision precision, Problem* why) {
+  if (precision != kPrecisionDouble) return true;
+  c->uniform1d = reinterpret_cast<PFNGLUNIFORM1DPROC>(gl_proc_address("glUniform1d"));
+  if (c->uniform1d) return true;
+  *why = problem("The GL has no glUniform1d, which the compute engine needs in double precision");
+  return false;
 }
 
 // NOTE: a software renderer makes every atomic of every invocation one
@@ -107,17 +146,13 @@ void take_counts(const ComputeEngine* c, int32_t* levels, SampleResult* r) {
 // it counts only the levels and the turns stay unknown there.
 bool compute_prepare(void** state, uint32_t* program, const LoweredMap* map, const EngineSetup* setup,
                      Problem* why) {
-  float version = gl_version();
-  if (version < 4.3f) {
-    *why = problem(format_text("OpenGL 4.3 or higher is needed for the compute engine; you have version %g",
-                               double(version)));
-    return false;
-  }
+  if (!compute_runs_here(setup->precision, why)) return false;
   ComputeEngine* c = new ComputeEngine();
   *state = c;
+  if (!find_jitter_setter(c, setup->precision, why)) return false;
   const char* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
   c->count_turns = setup->always_count_turns || !software_renderer(renderer);
-  char* source = generate_compute_shader(map, c->count_turns);
+  char* source = generate_compute_shader(map, c->count_turns, setup->precision);
   write_source(source);
   c->program = build_program(GL_COMPUTE_SHADER, source,
                              "Compute shader failed to build; the source is in computeshader.txt", why);
@@ -127,7 +162,7 @@ bool compute_prepare(void** state, uint32_t* program, const LoweredMap* map, con
   find_uniforms(c);
   c->side = map->side;
   c->turn_counts = int32_t(map->turn_counts.size());
-  c->read.assign(size_t(c->turn_counts) + 3, 0u);
+  c->read.assign(size_t(c->turn_counts) + 4, 0u);
   c->counts = make_counts_buffer(c->read.size());
   c->texture = make_picture_texture(c->side);
   c->groups = GLuint((c->side + kComputeGroupSide - 1) / kComputeGroupSide);
@@ -136,7 +171,7 @@ bool compute_prepare(void** state, uint32_t* program, const LoweredMap* map, con
 
 SampleResult compute_sample(void* state, const double jitter[4], bool picture, int32_t* levels) {
   ComputeEngine* c = static_cast<ComputeEngine*>(state);
-  SampleResult r{nullptr, {}, -1};
+  SampleResult r{nullptr, {}, -1, 0};
   double start = PerfClock();
   dispatch(c, jitter, picture);
   glFinish();

@@ -1,5 +1,6 @@
-// The CPU engine: the vectorised tracker on every core. It needs no GL;
-// in a window its class picture is shown as a texture.
+// The CPU engine: the vectorised tracker on every core, in single or double
+// precision. It needs no GL; in a window its class picture is shown as a
+// texture.
 #include <vector>
 
 #include "engines/cpu_tracker.h"
@@ -19,10 +20,10 @@ struct CpuEngine {
   int texture_side;                   // its side in texels
 };
 
-bool cpu_prepare(void** state, uint32_t*, const LoweredMap* lowered, const EngineSetup*, Problem*) {
+bool cpu_prepare(void** state, uint32_t*, const LoweredMap* lowered, const EngineSetup* setup, Problem*) {
   CpuEngine* c = new CpuEngine();
   *state = c;
-  cpu_map(lowered, &c->map);
+  cpu_map(lowered, &c->map, setup->precision);
   c->side = lowered->side;
   for (size_t k = 0; k <= lowered->turn_counts.size(); k++)
     c->colours.push_back(class_rgba(int(k), lowered->colour_levels));
@@ -32,12 +33,13 @@ bool cpu_prepare(void** state, uint32_t*, const LoweredMap* lowered, const Engin
 
 SampleResult cpu_sample(void* state, const double jitter[4], bool picture, int32_t* levels) {
   CpuEngine* c = static_cast<CpuEngine*>(state);
-  SampleResult r{nullptr, {}, 0};
+  SampleResult r{nullptr, {}, 0, 0};
   double start = PerfClock();
   CpuSample s = cpu_track_sample(&c->map, jitter, picture ? c->pixel_levels.data() : nullptr);
   double tracked = PerfClock();
   for (size_t k = 0; k < s.levels.size(); k++) levels[k] = static_cast<int32_t>(s.levels[k]);
   r.particle_turns = s.particle_turns;
+  r.edge_survivors = s.edge_survivors;
   r.seconds[kSampleTrack] = tracked - start;
   r.seconds[kSampleCount] = PerfClock() - tracked;
   return r;

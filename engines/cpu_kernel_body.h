@@ -1,7 +1,11 @@
 // The body of a CPU tracking kernel, included by one translation unit per
-// instruction set, which defines KERNEL_FUNCTION (the entry point's name),
-// KERNEL_LANES (floats per vector: 16, 8 or 4) and KERNEL_VECTORS (vectors
-// tracked together). Everything but the entry point is local to the unit.
+// instruction set and precision, which defines KERNEL_FUNCTION (the entry
+// point's name), KERNEL_DOUBLE (1 to track in double precision, else 0),
+// KERNEL_LANES (reals per vector: 16, 8 or 4 floats, 8, 4 or 2 doubles) and
+// KERNEL_VECTORS (vectors tracked together). Everything but the entry point
+// is local to the unit. The real type (real, and the vectors vf and vi of
+// reals and of integers of the same width) is all that differs between
+// the precisions.
 //
 // How a thread tracks its share of a sample:
 // - It claims particles in chunks, computes their start points a vector at
@@ -17,7 +21,7 @@
 //   long-lived neighbours. That bookkeeping runs only on such turns.
 //
 // The arithmetic is that of the tests' reference tracker, operation for
-// operation in single precision; these units are built without
+// operation in the unit's precision; these units are built without
 // floating-point contraction so that no instruction set fuses a multiply
 // and an add where another does not.
 #include <cstdint>
@@ -35,37 +39,74 @@ const int kSlots = kLanes * kVectors;
 const int kChunk = 256;  // particles queued at a time; a multiple of kLanes
 const uint32_t kAllLanes = kLanes == 32 ? ~0u : (1u << kLanes) - 1;
 
-typedef float vf __attribute__((vector_size(4 * KERNEL_LANES)));
-typedef int32_t vi __attribute__((vector_size(4 * KERNEL_LANES)));
+// The lanes' reals and the integers of their width (a comparison of two
+// vectors of reals gives one of these, each lane all ones or all zeros).
+#if KERNEL_DOUBLE
+typedef double real;
+typedef int64_t lane_int;
+#define KERNEL_REAL_BYTES 8
+#define KERNEL_SAMPLE_MAP(sample) ((sample)->map_double)
+#else
+typedef float real;
+typedef int32_t lane_int;
+#define KERNEL_REAL_BYTES 4
+#define KERNEL_SAMPLE_MAP(sample) ((sample)->map)
+#endif
+typedef KernelMapOf<real> Map;
+typedef KernelOpOf<real> Op;
+typedef real vf __attribute__((vector_size(KERNEL_REAL_BYTES * KERNEL_LANES)));
+typedef lane_int vi __attribute__((vector_size(KERNEL_REAL_BYTES * KERNEL_LANES)));
 
-#if defined(__AVX512F__) && KERNEL_LANES == 16
+#if defined(__AVX512F__) && KERNEL_LANES * KERNEL_REAL_BYTES == 64
 #define KERNEL_AVX512 1
-#elif defined(__AVX2__) && KERNEL_LANES == 8
+#elif defined(__AVX2__) && KERNEL_LANES * KERNEL_REAL_BYTES == 32
 #define KERNEL_AVX2 1
-#elif defined(__SSE2__) && KERNEL_LANES == 4
+#elif defined(__SSE2__) && KERNEL_LANES * KERNEL_REAL_BYTES == 16
 #define KERNEL_SSE2 1
+#endif
+
+// The instructions of the real type in AVX-512 registers: the masked
+// comparison, the expanding and compressing moves between registers.
+#if KERNEL_AVX512 && KERNEL_DOUBLE
+typedef __m512d native;
+typedef __mmask8 lane_mask;
+#define KERNEL_MASK_CMP _mm512_mask_cmp_pd_mask
+#define KERNEL_MASK_EXPAND _mm512_mask_expand_pd
+#define KERNEL_MASKZ_COMPRESS _mm512_maskz_compress_pd
+#define KERNEL_NONZERO_MASK _mm512_cmpneq_epi64_mask
+#elif KERNEL_AVX512
+typedef __m512 native;
+typedef __mmask16 lane_mask;
+#define KERNEL_MASK_CMP _mm512_mask_cmp_ps_mask
+#define KERNEL_MASK_EXPAND _mm512_mask_expand_ps
+#define KERNEL_MASKZ_COMPRESS _mm512_maskz_compress_ps
+#define KERNEL_NONZERO_MASK _mm512_cmpneq_epi32_mask
 #endif
 
 // NOTE: the map's code must be inlined into the loop over the turns, or
 // the lanes' coordinates would pass through memory at every element.
 #define KERNEL_INLINE inline __attribute__((always_inline))
 
-inline vf splat(float a) { return vf{} + a; }
+inline vf splat(real a) { return vf{} + a; }
 
-inline vf load(const float* p) {
+inline vf load(const real* p) {
   vf v;
   __builtin_memcpy(&v, p, sizeof v);
   return v;
 }
 
-inline void store(float* p, vf v) { __builtin_memcpy(p, &v, sizeof v); }
+inline void store(real* p, vf v) { __builtin_memcpy(p, &v, sizeof v); }
 
 // The lanes where a comparison's result is set, as bits.
 inline uint32_t bits(vi m) {
 #if KERNEL_AVX512
-  return _mm512_cmpneq_epi32_mask(__m512i(m), _mm512_setzero_si512());
+  return KERNEL_NONZERO_MASK(__m512i(m), _mm512_setzero_si512());
+#elif KERNEL_AVX2 && KERNEL_DOUBLE
+  return uint32_t(_mm256_movemask_pd(__m256d(m)));
 #elif KERNEL_AVX2
   return uint32_t(_mm256_movemask_ps(__m256(m)));
+#elif KERNEL_SSE2 && KERNEL_DOUBLE
+  return uint32_t(_mm_movemask_pd(__m128d(m)));
 #elif KERNEL_SSE2
   return uint32_t(_mm_movemask_ps(__m128(m)));
 #else
@@ -80,14 +121,14 @@ inline uint32_t bits(vi m) {
 template <bool TestX, bool TestY>
 KERNEL_INLINE uint32_t inside(vf x, vf y, const vf limit[4], uint32_t alive) {
 #if KERNEL_AVX512
-  __mmask16 k = __mmask16(alive);
+  lane_mask k = lane_mask(alive);
   if (TestX) {
-    k = _mm512_mask_cmp_ps_mask(k, __m512(x), __m512(limit[0]), _CMP_GE_OQ);
-    k = _mm512_mask_cmp_ps_mask(k, __m512(x), __m512(limit[1]), _CMP_LE_OQ);
+    k = KERNEL_MASK_CMP(k, native(x), native(limit[0]), _CMP_GE_OQ);
+    k = KERNEL_MASK_CMP(k, native(x), native(limit[1]), _CMP_LE_OQ);
   }
   if (TestY) {
-    k = _mm512_mask_cmp_ps_mask(k, __m512(y), __m512(limit[2]), _CMP_GE_OQ);
-    k = _mm512_mask_cmp_ps_mask(k, __m512(y), __m512(limit[3]), _CMP_LE_OQ);
+    k = KERNEL_MASK_CMP(k, native(y), native(limit[2]), _CMP_GE_OQ);
+    k = KERNEL_MASK_CMP(k, native(y), native(limit[3]), _CMP_LE_OQ);
   }
   return k;
 #else
@@ -99,25 +140,25 @@ KERNEL_INLINE uint32_t inside(vf x, vf y, const vf limit[4], uint32_t alive) {
 }
 
 // v with the lanes set in lanes taken, in order, from src[0], src[1], ...
-// (src has kLanes floats).
+// (src has kLanes reals).
 // NOTE: AVX-512's expanding load and compressing store are microcoded on
 // some processors (AMD's Zen 4: over a hundred cycles each); their forms
 // between registers are fast everywhere, so memory is read and written
 // whole vectors at a time.
-inline vf expand(vf v, uint32_t lanes, const float* src) {
+inline vf expand(vf v, uint32_t lanes, const real* src) {
 #if KERNEL_AVX512
-  return vf(_mm512_mask_expand_ps(__m512(v), __mmask16(lanes), __m512(load(src))));
+  return vf(KERNEL_MASK_EXPAND(native(v), lane_mask(lanes), native(load(src))));
 #else
   for (int k = 0; lanes; k++, lanes &= lanes - 1) v[__builtin_ctz(lanes)] = src[k];
   return v;
 #endif
 }
 
-// Writes the lanes of v set in lanes to dst, in order; the kLanes floats
+// Writes the lanes of v set in lanes to dst, in order; the kLanes reals
 // at dst may all be written.
-inline void compress(float* dst, uint32_t lanes, vf v) {
+inline void compress(real* dst, uint32_t lanes, vf v) {
 #if KERNEL_AVX512
-  store(dst, vf(_mm512_maskz_compress_ps(__mmask16(lanes), __m512(v))));
+  store(dst, vf(KERNEL_MASKZ_COMPRESS(lane_mask(lanes), native(v))));
 #else
   for (int k = 0; lanes; k++, lanes &= lanes - 1) dst[k] = v[__builtin_ctz(lanes)];
 #endif
@@ -127,7 +168,7 @@ inline void compress(float* dst, uint32_t lanes, vf v) {
 // that passed their first test, in particle order (and room for a whole
 // vector past the last).
 struct Queue {
-  float x[kChunk + kLanes], xp[kChunk + kLanes], y[kChunk + kLanes], yp[kChunk + kLanes];
+  real x[kChunk + kLanes], xp[kChunk + kLanes], y[kChunk + kLanes], yp[kChunk + kLanes];
   int32_t particle[kChunk];
   int32_t size, next;
   int64_t claimed, claim_end;  // particles claimed but not yet queued
@@ -140,10 +181,12 @@ struct State {
 };
 
 // Each lane's particle and the turn (of this thread's count of turns) at
-// which it started; a free lane's start is later than any turn.
+// which it started; a free lane's start is later than any turn. The
+// starts are integers as wide as the reals, so that a vector of them
+// compares lane for lane with a vector of reals' masks.
 struct Lanes {
   int32_t particle[kSlots];
-  int32_t start[kSlots];
+  lane_int start[kSlots];
   uint32_t alive[kVectors];  // lanes holding a particle still tracked
   int32_t free;              // lanes holding none
   int64_t finish;            // the first turn at which some particle makes its last turn
@@ -151,9 +194,10 @@ struct Lanes {
 
 struct Tracker {
   KernelSample* sample;
-  const KernelMap* map;
+  const Map* map;
   KernelTally* tally;
   int64_t turns;  // turns made by the particles counted so far
+  int64_t edges;  // survivors counted so far on the box's outermost layer
   vf limit[4];
   Queue queue;
   Lanes lanes;
@@ -166,9 +210,10 @@ const int32_t kNever = INT32_MAX;
 const int32_t kRestartClock = 1 << 30;
 
 KERNEL_INLINE void count_particle(Tracker* k, int32_t particle, int32_t turns) {
-  int32_t level = kernel_level(k->map, turns);
+  int32_t level = kernel_level(k->map->lowered, turns);
   k->tally->counts[level] += 1;
   k->turns += turns;
+  if (level == 0) k->edges += kernel_on_edge(k->map->lowered, particle);
   if (k->sample->pixel_levels) k->sample->pixel_levels[particle] = level;
 }
 
@@ -176,7 +221,7 @@ KERNEL_INLINE void count_particle(Tracker* k, int32_t particle, int32_t turns) {
 // of each pixel with the sample's jitter). Pixels of one row are
 // consecutive particles: their grid coordinates come from the tables a
 // vector at a time, unless the vector spans rows.
-void start_points(const KernelMap* m, const float offset[4], int32_t first, vf out[4]) {
+void start_points(const Map* m, const real offset[4], int32_t first, vf out[4]) {
   int32_t side = m->baseres * m->baseres, row = first / side, column = first % side;
   vf index[4];
   if (column + kLanes <= side) {
@@ -211,9 +256,9 @@ bool claim_chunk(Tracker* k) {
   if (q->drained) return false;
   if (count > kChunk) count = kChunk;
   q->claimed += count;
-  float offset[4];
-  for (int c = 0; c < 4; c++) offset[c] = k->sample->jitter[c] / float(k->map->baseres);
-  int32_t level = kernel_level(k->map, 0);
+  real offset[4];
+  for (int c = 0; c < 4; c++) offset[c] = real(k->sample->jitter[c]) / real(k->map->baseres);
+  int32_t level = kernel_level(k->map->lowered, 0);
   for (int32_t p = 0; p < count; p += kLanes) {
     uint32_t valid = count - p >= kLanes ? kAllLanes : (1u << (count - p)) - 1;
     vf s[4];
@@ -221,9 +266,11 @@ bool claim_chunk(Tracker* k) {
     uint32_t in = k->map->turn_limit > 0 ? inside<TestX, TestY>(s[0], s[2], k->limit, valid) : 0;
     uint32_t out = valid & ~in;
     k->tally->counts[level] += __builtin_popcount(out);
+    for (uint32_t bit = level == 0 ? out : 0; bit; bit &= bit - 1)
+      k->edges += kernel_on_edge(k->map->lowered, int32_t(first + p) + __builtin_ctz(bit));
     if (k->sample->pixel_levels)
       for (; out; out &= out - 1) k->sample->pixel_levels[first + p + __builtin_ctz(out)] = level;
-    float* dst[4] = {q->x, q->xp, q->y, q->yp};
+    real* dst[4] = {q->x, q->xp, q->y, q->yp};
     for (int c = 0; c < 4; c++) compress(dst[c] + q->size, in, s[c]);
     for (; in; in &= in - 1) q->particle[q->size++] = int32_t(first + p) + __builtin_ctz(in);
   }
@@ -270,7 +317,7 @@ KERNEL_INLINE int64_t first_finish(const Lanes* lanes, int32_t turn_limit) {
     oldest = start < oldest ? start : oldest;
   }
   int32_t first = kNever;
-  for (int l = 0; l < kLanes; l++) first = oldest[l] < first ? oldest[l] : first;
+  for (int l = 0; l < kLanes; l++) first = oldest[l] < first ? int32_t(oldest[l]) : first;
   int64_t finish = int64_t(first) + turn_limit;
   return first == kNever || finish > kRestartClock ? kRestartClock : finish;
 }
@@ -294,7 +341,7 @@ KERNEL_INLINE void leave_lanes(Tracker* k, const uint32_t in[kVectors], int32_t 
     }
     for (uint32_t bit = leaving; bit; bit &= bit - 1) {
       int slot = v * kLanes + __builtin_ctz(bit);
-      count_particle(k, lanes->particle[slot], t - lanes->start[slot]);
+      count_particle(k, lanes->particle[slot], t - int32_t(lanes->start[slot]));
       lanes->start[slot] = kNever;
     }
     lanes->alive[v] &= ~leaving;
@@ -303,7 +350,7 @@ KERNEL_INLINE void leave_lanes(Tracker* k, const uint32_t in[kVectors], int32_t 
   lanes->finish = first_finish(lanes, k->map->turn_limit);
 }
 
-KERNEL_INLINE void drift(vf x[], vf xp[], vf y[], vf yp[], float length) {
+KERNEL_INLINE void drift(vf x[], vf xp[], vf y[], vf yp[], real length) {
   for (int v = 0; v < kVectors; v++) {
     x[v] += length * xp[v];
     y[v] += length * yp[v];
@@ -314,7 +361,7 @@ KERNEL_INLINE void drift(vf x[], vf xp[], vf y[], vf yp[], float length) {
 // formed step by step, one complex product per order; a skew kick adds the
 // imaginary parts to xp and the real ones to yp.
 template <bool Skew = false>
-KERNEL_INLINE void kick_any(const vf x[], vf xp[], const vf y[], vf yp[], const float* s, int32_t top) {
+KERNEL_INLINE void kick_any(const vf x[], vf xp[], const vf y[], vf yp[], const real* s, int32_t top) {
   for (int v = 0; v < kVectors; v++) {
     vf pr = x[v], pi = y[v], sr = s[0] * x[v], si = s[0] * y[v];
     for (int32_t j = 1; j < top; j++) {
@@ -335,7 +382,7 @@ KERNEL_INLINE void kick_any(const vf x[], vf xp[], const vf y[], vf yp[], const 
 }
 
 // Each plane through its 2 x 2 matrix c[0 .. 3] (x) and c[4 .. 7] (y).
-KERNEL_INLINE void rotate(vf x[], vf xp[], vf y[], vf yp[], const float* c) {
+KERNEL_INLINE void rotate(vf x[], vf xp[], vf y[], vf yp[], const real* c) {
   for (int v = 0; v < kVectors; v++) {
     vf u = x[v];
     x[v] = c[0] * u + c[1] * xp[v];
@@ -348,7 +395,7 @@ KERNEL_INLINE void rotate(vf x[], vf xp[], vf y[], vf yp[], const float* c) {
 
 // (x, xp, y, yp) through the 4 x 4 matrix m, row by row, each sum from its
 // first term on.
-KERNEL_INLINE void transform(vf x[], vf xp[], vf y[], vf yp[], const float* m) {
+KERNEL_INLINE void transform(vf x[], vf xp[], vf y[], vf yp[], const real* m) {
   for (int v = 0; v < kVectors; v++) {
     vf a = x[v], b = xp[v], c = y[v], d = yp[v];
     x[v] = m[0] * a + m[1] * b + m[2] * c + m[3] * d;
@@ -359,7 +406,7 @@ KERNEL_INLINE void transform(vf x[], vf xp[], vf y[], vf yp[], const float* m) {
 }
 
 // The elements of the kinds other than drifts and normal kicks.
-KERNEL_INLINE void apply_other(const KernelOp* o, vf x[], vf xp[], vf y[], vf yp[]) {
+KERNEL_INLINE void apply_other(const Op* o, vf x[], vf xp[], vf y[], vf yp[]) {
   switch (o->kind) {
     case kKernelSkew: kick_any<true>(x, xp, y, yp, o->strengths, o->top); break;
     case kKernelRotation: rotate(x, xp, y, yp, o->strengths); break;
@@ -371,7 +418,7 @@ KERNEL_INLINE void apply_other(const KernelOp* o, vf x[], vf xp[], vf y[], vf yp
 // The same kick with the order known when compiled, so that its loop over
 // the orders is unrolled.
 template <int Top>
-KERNEL_INLINE void kick_to(const vf x[], vf xp[], const vf y[], vf yp[], const float* s) {
+KERNEL_INLINE void kick_to(const vf x[], vf xp[], const vf y[], vf yp[], const real* s) {
   kick_any(x, xp, y, yp, s, Top);
 }
 
@@ -387,8 +434,8 @@ const int32_t kUnrolledOrders = 4;
 // Maps with skew kicks or linear elements (Others) have a loop of their
 // own too, so that maps of drifts and normal kicks keep theirs as it was.
 template <bool HighOrders, bool Others>
-KERNEL_INLINE void apply_map(const KernelMap* m, vf x[], vf xp[], vf y[], vf yp[]) {
-  for (const KernelOp* o = m->ops; o != m->ops + m->op_count; o++) {
+KERNEL_INLINE void apply_map(const Map* m, vf x[], vf xp[], vf y[], vf yp[]) {
+  for (const Op* o = m->ops; o != m->ops + m->op_count; o++) {
     if (Others && o->kind != kKernelPlain) {
       apply_other(o, x, xp, y, yp);
       continue;
@@ -459,10 +506,11 @@ void track_tests(Tracker* k) {
 void track_sample(KernelSample* sample, KernelTally* tally) {
   Tracker k;
   k.sample = sample;
-  k.map = sample->map;
+  k.map = KERNEL_SAMPLE_MAP(sample);
   k.tally = tally;
   for (int c = 0; c < 4; c++) k.limit[c] = splat(k.map->limit[c]);
   k.turns = 0;
+  k.edges = 0;
   k.queue.size = k.queue.next = 0;
   k.queue.claimed = k.queue.claim_end = 0;
   k.queue.drained = false;
@@ -472,6 +520,7 @@ void track_sample(KernelSample* sample, KernelTally* tally) {
   if (high) others ? track_tests<true, true>(&k) : track_tests<true, false>(&k);
   else others ? track_tests<false, true>(&k) : track_tests<false, false>(&k);
   tally->turns += k.turns;
+  tally->edge_survivors += k.edges;
 }
 
 }  // namespace

@@ -52,13 +52,16 @@ int available_cores() {
 #endif
 }
 
+// The sample's precision is the map it carries.
 void run_kernel(CpuKernel kernel, KernelSample* sample, KernelTally* tally) {
+  bool in_double = sample->map_double != nullptr;
 #ifdef VELDSPAN_X86_KERNELS
-  if (kernel == kCpuKernelAvx512) return cpu_kernel_avx512(sample, tally);
-  if (kernel == kCpuKernelAvx2) return cpu_kernel_avx2(sample, tally);
+  if (kernel == kCpuKernelAvx512)
+    return in_double ? cpu_kernel_avx512_double(sample, tally) : cpu_kernel_avx512(sample, tally);
+  if (kernel == kCpuKernelAvx2) return in_double ? cpu_kernel_avx2_double(sample, tally) : cpu_kernel_avx2(sample, tally);
 #endif
   (void)kernel;
-  cpu_kernel_baseline(sample, tally);
+  in_double ? cpu_kernel_baseline_double(sample, tally) : cpu_kernel_baseline(sample, tally);
 }
 
 void* helper_main(void* argument) {

@@ -33,11 +33,21 @@ bool software_renderer(const char* renderer) {
   return contains(renderer, "llvmpipe") || contains(renderer, "softpipe") || contains(renderer, "swrast");
 }
 
-EngineKind choose_engine(EngineKind asked, bool have_gl, const char* renderer, float gl_version) {
+// NOTE: the compute engine's GL 4.3 has 64-bit floats in shaders (they are
+// core from GL 4.0 on), so in double precision it is taken wherever it runs.
+EngineKind choose_engine(EngineKind asked, bool have_gl, const char* renderer, float gl_version,
+                         Precision precision) {
   if (asked != kEngineAuto) return asked;
   if (!have_gl || software_renderer(renderer)) return kEngineCpu;
-  return gl_version >= 4.3f ? kEngineCompute : kEngineFragment;
+  if (gl_version >= 4.3f) return kEngineCompute;
+  return precision == kPrecisionDouble ? kEngineCpu : kEngineFragment;
 }
+
+bool gl_offers_fp64(float gl_version, const char* extensions) {
+  return gl_version >= 4.0f || contains(extensions, "GL_ARB_gpu_shader_fp64");
+}
+
+const char* precision_name(Precision precision) { return precision == kPrecisionDouble ? "double" : "single"; }
 
 std::string engine_device_text(EngineKind kind, const std::string& gl_renderer) {
   if (kind != kEngineCpu) return gl_renderer;
@@ -49,7 +59,7 @@ bool prepare_engine(Engine* e, EngineKind kind, const LoweredMap* map, const Eng
                     const std::string& gl_renderer, Problem* why) {
   e->table = table_of(kind);
   e->state = nullptr;
-  e->identity = EngineIdentity{kind, engine_device_text(kind, gl_renderer)};
+  e->identity = EngineIdentity{kind, engine_device_text(kind, gl_renderer), setup->precision};
   e->program = 0;
   return e->table->prepare(&e->state, &e->program, map, setup, why);
 }

@@ -12,6 +12,10 @@
 //   compute   a compute shader from the same elements, one invocation per
 //             grid point, counting the classes on the GPU
 //   cpu       the vectorised tracker on every core
+//
+// Every engine tracks in single precision; the cpu engine, and the compute
+// engine where the GL has 64-bit floats in shaders, track in double
+// precision too when prepared for it.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -28,6 +32,8 @@ struct EngineSetup {
   bool windowed;                // a window shows the square: the fragment engine draws into it
   const char* fragment_source;  // the fragment shader's source (shadercode.txt)
   bool always_count_turns;      // the compute engine counts the turns even on a software renderer
+  // The arithmetic to track in; an engine that cannot is not prepared.
+  Precision precision = kPrecisionSingle;
 };
 
 // The stages of a sample, in the order they run.
@@ -38,6 +44,10 @@ struct SampleResult {
   const char* refused;                  // null, or why the sample cannot be trusted (then not counted)
   double seconds[kSampleStages];        // time of each stage
   int64_t particle_turns;               // turns made by its particles; -1 when the engine cannot tell
+  // Survivors of the last turn count (level 0) whose grid point lies on the
+  // box's outermost layer (one of x, xp, y, yp at its first or last grid
+  // index): any at all means the box cuts the stable region.
+  int64_t edge_survivors;
 };
 
 struct EngineTable {
@@ -60,6 +70,7 @@ struct EngineTable {
 struct EngineIdentity {
   EngineKind kind;       // never auto
   std::string renderer;  // the GL renderer, or the CPU with its threads and kernel
+  Precision precision;   // the arithmetic it tracks in
 };
 
 struct Engine {
@@ -76,9 +87,17 @@ bool engine_from_name(const char* name, EngineKind* kind);
 
 // The engine auto picks: the CPU when there is no GL or only a software
 // renderer (the vectorised tracker beats it), compute from GL 4.3 on,
-// otherwise the fragment shader. An engine asked for by name is kept.
-EngineKind choose_engine(EngineKind asked, bool have_gl, const char* renderer, float gl_version);
+// otherwise the fragment shader in single precision and the CPU in double
+// (the fragment engine tracks in single precision only). An engine asked
+// for by name is kept.
+EngineKind choose_engine(EngineKind asked, bool have_gl, const char* renderer, float gl_version,
+                         Precision precision = kPrecisionSingle);
 bool software_renderer(const char* renderer);
+// Whether a GL of the version, with the extensions named (null for none
+// known), compiles shaders with 64-bit floats: GL 4.0 or
+// GL_ARB_gpu_shader_fp64.
+bool gl_offers_fp64(float gl_version, const char* extensions);
+const char* precision_name(Precision precision);
 
 // What an engine of the kind runs on here: gl_renderer for the GL
 // engines, the processor, threads and kernel for the CPU.
@@ -101,6 +120,9 @@ extern const EngineTable kCpuEngine;
 // picture.
 int64_t count_pixel_levels(const unsigned char* pixels, size_t count, const DecodeTable* table, int32_t n,
                            int32_t* levels);
+// The pixels of the read-back square (baseres^2 pixels a side, count RGB
+// triples) that decode to level 0 and lie on the box's outermost layer.
+int64_t count_edge_survivors(const unsigned char* pixels, int32_t baseres, const DecodeTable* table);
 
 // Draws a side x side RGBA texture at the top left of the window, one texel
 // per pixel; every GL state it changes is put back.

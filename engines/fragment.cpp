@@ -20,6 +20,7 @@ struct FragmentEngine {
   GLuint program;
   GLint jitter_at[4];                // uniform locations of jx, jxp, jy, jyp
   bool windowed;                     // drawn into the window, else offscreen
+  int32_t baseres;                   // grid points per coordinate
   int32_t side;                      // the square's side in pixels
   int32_t turn_counts;               // n: levels 0 .. n
   DecodeTable decode;                // the colour code, byte by byte
@@ -95,9 +96,15 @@ size_t colour_run_end(const unsigned char* pixels, size_t i, size_t count) {
 
 bool fragment_prepare(void** state, uint32_t* program, const LoweredMap* map, const EngineSetup* setup,
                       Problem* why) {
+  if (setup->precision != kPrecisionSingle) {
+    *why = problem("The fragment engine tracks in single precision only; use --engine cpu or --engine compute "
+                   "for double precision");
+    return false;
+  }
   FragmentEngine* f = new FragmentEngine();
   *state = f;
   f->windowed = setup->windowed;
+  f->baseres = map->baseres;
   f->side = map->side;
   f->turn_counts = int32_t(map->turn_counts.size());
   fill_decode_table(map->colour_levels, &f->decode);
@@ -113,7 +120,7 @@ bool fragment_prepare(void** state, uint32_t* program, const LoweredMap* map, co
 
 SampleResult fragment_sample(void* state, const double jitter[4], bool /*picture: always drawn*/, int32_t* levels) {
   FragmentEngine* f = static_cast<FragmentEngine*>(state);
-  SampleResult r{nullptr, {}, -1};
+  SampleResult r{nullptr, {}, -1, 0};
   double t = PerfClock();
   shader_api.use_program(f->program);
   for (int k = 0; k < 4; k++) shader_api.uniform1f(f->jitter_at[k], static_cast<float>(jitter[k]));
@@ -126,6 +133,7 @@ SampleResult fragment_sample(void* state, const double jitter[4], bool /*picture
   r.refused = unreadable_reason(f);
   int64_t out_of_range = count_pixel_levels(f->pixels.data(), size_t(f->side) * size_t(f->side), &f->decode,
                                             f->turn_counts, levels);
+  r.edge_survivors = count_edge_survivors(f->pixels.data(), f->baseres, &f->decode);
   r.seconds[kSampleCount] = lap(&t);
   if (!r.refused && out_of_range) r.refused = "pixels hold colours that are no loss class";
   return r;
@@ -150,6 +158,27 @@ int64_t count_pixel_levels(const unsigned char* pixels, size_t count, const Deco
     else out_of_range += static_cast<int64_t>(end - i);
   }
   return out_of_range;
+}
+
+// NOTE: the rows come back bottom row first, but the layer of edge lines is
+// the same read from either end (line c and line side - 1 - c have
+// mirrored indices), so the rows need not be turned round. Only the pixels
+// of edge rows and edge columns are decoded.
+int64_t count_edge_survivors(const unsigned char* pixels, int32_t baseres, const DecodeTable* table) {
+  int32_t side = baseres * baseres;
+  std::vector<int32_t> edges;
+  for (int32_t c = 0; c < side; c++)
+    if (edge_line(baseres, c)) edges.push_back(c);
+  int64_t survivors = 0;
+  for (int32_t row = 0; row < side; row++) {
+    const unsigned char* p = pixels + size_t(row) * size_t(side) * 3;
+    if (edge_line(baseres, row)) {
+      for (int32_t c = 0; c < side; c++) survivors += table_level(table, p[3 * c], p[3 * c + 1], p[3 * c + 2]) == 0;
+    } else {
+      for (int32_t c : edges) survivors += table_level(table, p[3 * c], p[3 * c + 1], p[3 * c + 2]) == 0;
+    }
+  }
+  return survivors;
 }
 
 const EngineTable kFragmentEngine = {kEngineFragment, "fragment", fragment_prepare, fragment_sample,

@@ -76,7 +76,8 @@ LoweredOp lower_element(const MapElement* e, LoweredMap* m) {
 }
 
 // The shader's texture coordinate at the centre of column c, and the grid
-// index it gives, in single precision: the same for columns and rows.
+// index it gives, in single precision: the same for columns and rows; and
+// the exact index in double precision.
 void grid_tables(LoweredMap* m) {
   float b = float(m->baseres), side = b * b;
   for (int32_t c = 0; c < m->side; c++) {
@@ -84,6 +85,8 @@ void grid_tables(LoweredMap* m) {
     float coarse = std::floor(u * b) / b;
     m->coarse.push_back(coarse);
     m->fine.push_back(std::floor((u - coarse) * side) / b);
+    m->coarse_double.push_back(double(c / m->baseres) / m->baseres);
+    m->fine_double.push_back(double(c % m->baseres) / m->baseres);
   }
 }
 
@@ -139,4 +142,9 @@ int32_t lowered_level(const LoweredMap* m, int64_t turns) {
     else lo = mid + 1;
   }
   return lo < m->level_limits.size() ? int32_t(lo) + 1 : 0;
+}
+
+bool edge_line(int32_t baseres, int64_t c) {
+  int64_t coarse = c / baseres, fine = c % baseres;
+  return coarse == 0 || coarse == baseres - 1 || fine == 0 || fine == baseres - 1;
 }

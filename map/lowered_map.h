@@ -8,6 +8,8 @@
 // rounded once on the way), so each constant keeps both: the double the
 // shaders print, and the float a GL compiler makes of the printed text,
 // which the CPU tracker uses. The engines then track the same map.
+// In double precision the engines take the doubles as they are (the double
+// shader prints them with "%.17g", which reads back as the same double).
 #pragma once
 #include <cstdint>
 #include <vector>
@@ -16,7 +18,7 @@
 
 // A constant as the shaders write it and as they then hold it.
 struct Constant {
-  double written;  // printed into the shader source with "%.9lg"
+  double written;  // printed into the shader source with "%.9lg"; tracked as it is in double precision
   float value;     // the float a GL compiler makes of that text
 };
 
@@ -59,6 +61,10 @@ struct LoweredMap {
   // finds it from the texture coordinate at the pixel's centre: coarse
   // (x or y) and fine (xp or yp); side entries each.
   std::vector<float> coarse, fine;
+  // The same indices in double precision, exactly (c / baseres) / baseres
+  // and (c % baseres) / baseres: the double-precision engines find them
+  // from the pixel's whole number, not from a texture coordinate.
+  std::vector<double> coarse_double, fine_double;
 };
 
 LoweredMap lower_map(const JobSettings* s);
@@ -66,6 +72,11 @@ LoweredMap lower_map(const JobSettings* s);
 // The level of a particle that made the given number of turns: t + 1 for
 // the first turn count t that it does not pass, 0 when it passes them all.
 int32_t lowered_level(const LoweredMap* map, int64_t turns);
+
+// Whether column (or row) c of a square of baseres^2 pixels holds grid
+// points on the box's outermost layer: its coarse index (x or y) or its
+// fine one (xp or yp) is the first or the last, 0 or baseres - 1.
+bool edge_line(int32_t baseres, int64_t c);
 
 // k_j / j! of a kick line's strengths, the coefficient of the j-th complex
 // power; 0 for an order the element does not give.

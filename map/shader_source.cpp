@@ -11,6 +11,27 @@
 
 namespace {
 
+// How a shader writes its reals: single precision as it always has (a
+// float constant printed with "%.9lg"), or double precision (the double
+// itself, "%.17g" with the lf suffix, which a compiler reads back as the
+// same double).
+struct RealForm {
+  bool in_double;
+  const char* type;  // "float" or "double"
+};
+const RealForm kSingleForm = {false, "float"};
+const RealForm kDoubleForm = {true, "double"};
+
+// A constant as the form writes it, with its sign always when signed.
+// NOTE: a GLSL double literal needs a point or an exponent before its
+// suffix ("1lf" is not one), so a whole number gets ".0".
+std::string real_text(const RealForm& f, double d, bool signed_ = false) {
+  if (!f.in_double) return format_text(signed_ ? "%+.9lg" : "%.9lg", d);
+  std::string t = format_text(signed_ ? "%+.17g" : "%.17g", d);
+  if (t.find_first_of(".e") == std::string::npos) t += ".0";
+  return t + "lf";
+}
+
 // Turn counts up to which the colour code is one "else if" line each, and
 // the size of the blocks that the search form beyond counts branch-free.
 const int32_t kChainedTurnCounts = 64;
@@ -32,26 +53,47 @@ std::string grid_lines(const LoweredMap* m, const char* tc = "gl_TexCoord[0]") {
   return t;
 }
 
-std::string loop_head(const LoweredMap* m) {
+// The same in double precision, from the pixel's whole numbers: the grid
+// index of column c is exactly (c / baseres) / baseres for x and
+// (c % baseres) / baseres for xp, and the same of the row for y and yp.
+std::string double_grid_lines(const LoweredMap* m) {
+  int b = m->baseres;
+  std::string t = format_text(
+      "\tdouble x=double(pixel.x/%du)/%d.0lf, y=double(pixel.y/%du)/%d.0lf,\n"
+      "\t\txp=double(pixel.x%%%du)/%d.0lf, yp=double(pixel.y%%%du)/%d.0lf;\n",
+      b, b, b, b, b, b, b, b);
+  const char* const names[4] = {"x", "xp", "y", "yp"};
+  const char* const jitters[4] = {"jx", "jxp", "jy", "jyp"};
+  for (int c = 0; c < 4; c++) {
+    t += c % 2 ? " " : "\t";
+    t += format_text("%s=", names[c]) + real_text(kDoubleForm, m->low[c].written) +
+         real_text(kDoubleForm, m->span[c].written, true) + format_text("*(%s+%s/%d.0lf);", names[c], jitters[c], b);
+    if (c % 2) t += "\n";
+  }
+  return t;
+}
+
+std::string loop_head(const LoweredMap* m, const RealForm& f = kSingleForm) {
   std::string t = format_text("\t%s i;\n\tfor (i=0;i<=%d", m->int_counter ? "int" : "float", m->turn_counts.back());
-  const char* const tests[4] = {" && x>=%.9lg", " && x<=%.9lg", " && y>=%.9lg", " && y<=%.9lg"};
+  const char* const tests[4] = {" && x>=", " && x<=", " && y>=", " && y<="};
   for (int k = 0; k < 4; k++)
-    if (m->tested[k]) t += format_text(tests[k], m->limit[k].written);
+    if (m->tested[k]) t += tests[k] + real_text(f, m->limit[k].written);
   return t + ";i++)\n\t{\n";
 }
 
 // The momentum changes of a kick as sums of strength times polynomial: a
 // normal kick adds -Re(z^j) to xp and Im(z^j) to yp, a skew kick Im(z^j)
 // to xp and Re(z^j) to yp.
-std::string expanded_kick(const double* s, int32_t orders, bool skew) {
+std::string expanded_kick(const double* s, int32_t orders, bool skew, const RealForm& f) {
   std::string t;
   for (int plane = 0; plane < 2; plane++) {
     t += plane == 0 ? "\t\txp+=" : "; yp+=";
     bool any = false;
     for (int j = 1; j <= orders; j++) {
       if (s[j - 1] == 0) continue;
-      std::string power = skew ? power_polynomial(1 - plane, j, false) : kick_polynomial(plane, j);
-      t += format_text("%+.9lg*(", s[j - 1]) + power + ")";
+      std::string power = skew ? power_polynomial(1 - plane, j, false, f.in_double)
+                               : kick_polynomial(plane, j, f.in_double);
+      t += real_text(f, s[j - 1], true) + "*(" + power + ")";
       any = true;
     }
     if (!any) t += "0";
@@ -61,41 +103,42 @@ std::string expanded_kick(const double* s, int32_t orders, bool skew) {
 
 // One new coordinate as a sum of the old ones (in the temporaries named),
 // from the first coefficient on.
-std::string linear_sum(const char* target, const double* c, const char* const* names, int terms) {
-  std::string t = format_text("%s=%.9lg*%s", target, c[0], names[0]);
-  for (int k = 1; k < terms; k++) t += format_text("%+.9lg*%s", c[k], names[k]);
+std::string linear_sum(const char* target, const double* c, const char* const* names, int terms, const RealForm& f) {
+  std::string t = format_text("%s=", target) + real_text(f, c[0]) + "*" + names[0];
+  for (int k = 1; k < terms; k++) t += real_text(f, c[k], true) + "*" + names[k];
   return t + ";";
 }
 
 // Each plane through its 2 x 2 matrix, the old position kept in u.
-std::string rotation_block(const double* c) {
+std::string rotation_block(const double* c, const RealForm& f) {
   const char* const x[2] = {"u", "xp"};
   const char* const y[2] = {"u", "yp"};
-  return "\t\t{ float u=x; " + linear_sum("x", c, x, 2) + " " + linear_sum("xp", c + 2, x, 2) + " u=y; " +
-         linear_sum("y", c + 4, y, 2) + " " + linear_sum("yp", c + 6, y, 2) + " }\n";
+  return format_text("\t\t{ %s u=x; ", f.type) + linear_sum("x", c, x, 2, f) + " " + linear_sum("xp", c + 2, x, 2, f) +
+         " u=y; " + linear_sum("y", c + 4, y, 2, f) + " " + linear_sum("yp", c + 6, y, 2, f) + " }\n";
 }
 
-std::string matrix_block(const double* c) {
+std::string matrix_block(const double* c, const RealForm& f) {
   const char* const old[4] = {"a", "b", "c", "d"};
-  return "\t\t{ float a=x, b=xp, c=y, d=yp; " + linear_sum("x", c, old, 4) + " " + linear_sum("xp", c + 4, old, 4) +
-         " " + linear_sum("y", c + 8, old, 4) + " " + linear_sum("yp", c + 12, old, 4) + " }\n";
+  return format_text("\t\t{ %s a=x, b=xp, c=y, d=yp; ", f.type) + linear_sum("x", c, old, 4, f) + " " +
+         linear_sum("xp", c + 4, old, 4, f) + " " + linear_sum("y", c + 8, old, 4, f) + " " +
+         linear_sum("yp", c + 12, old, 4, f) + " }\n";
 }
 
-std::string element_block(const LoweredMap* m, const LoweredOp* op) {
+std::string element_block(const LoweredMap* m, const LoweredOp* op, const RealForm& f) {
   const double* c = m->written.data() + op->first;
   switch (op->kind) {
-    case kLoweredDrift: return format_text("\t\tx+=%.9lg*xp; y+=%.9lg*yp;\n", c[0], c[0]);
-    case kLoweredKick: return expanded_kick(c, op->count, false);
-    case kLoweredSkewKick: return expanded_kick(c, op->count, true);
-    case kLoweredRotation: return rotation_block(c);
+    case kLoweredDrift: return "\t\tx+=" + real_text(f, c[0]) + "*xp; y+=" + real_text(f, c[0]) + "*yp;\n";
+    case kLoweredKick: return expanded_kick(c, op->count, false, f);
+    case kLoweredSkewKick: return expanded_kick(c, op->count, true, f);
+    case kLoweredRotation: return rotation_block(c, f);
     case kLoweredMatrix: break;
   }
-  return matrix_block(c);
+  return matrix_block(c, f);
 }
 
-std::string elements_text(const LoweredMap* m) {
+std::string elements_text(const LoweredMap* m, const RealForm& f = kSingleForm) {
   std::string t;
-  for (const LoweredOp& op : m->ops) t += element_block(m, &op);
+  for (const LoweredOp& op : m->ops) t += element_block(m, &op, f);
   return t;
 }
 
@@ -167,26 +210,29 @@ std::string colour_code(const LoweredMap* m) {
 }
 
 // Binomial coefficients of high orders pass 2^63; they are then written in
-// exponent form rather than wrapped into a wrong integer.
-std::string coefficient_text(double m) {
+// exponent form rather than wrapped into a wrong integer (a double literal
+// in a double shader, or a float one would round it).
+std::string coefficient_text(double m, bool in_double) {
   if (m < 9.2e18) return format_text("%lld*", static_cast<long long>(m));
-  return format_text("%.17g*", m);
+  return format_text(in_double ? "%.17glf*" : "%.17g*", m);
 }
 
 }  // namespace
 
 double binomial(int n, int k) { return factorial(n) / (factorial(k) * factorial(n - k)); }
 
-std::string kick_polynomial(int plane, int order) { return power_polynomial(plane, order, plane == 0); }
+std::string kick_polynomial(int plane, int order, bool in_double) {
+  return power_polynomial(plane, order, plane == 0, in_double);
+}
 
 // Term b of (x+iy)^n is C(n, b) x^(n-b) (iy)^b: real for even b, imaginary
 // for odd, with i^b's sign: + where b mod 4 is 0 or 1.
-std::string power_polynomial(int part, int order, bool negate) {
+std::string power_polynomial(int part, int order, bool negate, bool in_double) {
   std::string t;
   for (int b = part; b <= order; b += 2) {
     t += ((b % 4 == 0 || b % 4 == 1) != negate) ? "+" : "-";
     double whole = std::trunc(binomial(order, b));
-    if (whole > 1) t += coefficient_text(whole);
+    if (whole > 1) t += coefficient_text(whole, in_double);
     for (int f = 0; f < order; f++) {
       if (f) t += "*";
       t += f < order - b ? "x" : "y";
@@ -211,18 +257,20 @@ char* generate_shader(const LoweredMap* m) {
 
 namespace {
 
-// Declarations of the compute shader: the counters (levels 0 .. n, then
-// the low and high words of the turns made), the picture and the uniforms;
-// then the grid point's coordinates in the square.
-std::string compute_head(int side) {
+// Declarations of the compute shader: the counters (levels 0 .. n, the
+// low and high words of the turns made, the survivors on the box's edge),
+// the picture and the uniforms (doubles in a double shader); then, in a
+// single-precision shader, the grid point's coordinates in the square.
+std::string compute_head(int side, const RealForm& f) {
   std::string t = format_text("#version 430\nlayout(local_size_x=%d,local_size_y=%d) in;\n", kComputeGroupSide,
                               kComputeGroupSide);
   t += "layout(std430,binding=0) buffer Counts { uint counts[]; };\n";
   t += "layout(rgba8,binding=0) uniform writeonly image2D square;\n";
-  t += "uniform float jx,jxp,jy,jyp;\nuniform bool picture;\nvoid main()\n{\n";
+  t += format_text("uniform %s jx,jxp,jy,jyp;\nuniform bool picture;\nvoid main()\n{\n", f.type);
   t += "\tuvec2 pixel=gl_GlobalInvocationID.xy;\n";
   // Whole groups cover the square; those past its edge have nothing to do.
   if (side % kComputeGroupSide != 0) t += format_text("\tif (pixel.x>=%du || pixel.y>=%du) return;\n", side, side);
+  if (f.in_double) return t;
   // The fragment's texture coordinates at its pixel's centre; row 0 is the
   // top row of the square.
   return t + format_text("\tvec2 tc=(vec2(pixel)+0.5)/%d;\n", side);
@@ -256,15 +304,21 @@ std::string level_search(const LoweredMap* m) {
   return t + format_text("\tuint level=low<%du ? low+1u : 0u;\n", n);
 }
 
-// Counts the level and, when asked, the turns (32-bit words with a carry
-// into the next), and stores the class colour when the picture is asked for.
+// Counts the level, when asked the turns (32-bit words with a carry into
+// the next), a survivor whose grid point has an index (x, xp, y or yp) at
+// the first or the last grid line, and stores the class colour when the
+// picture is asked for.
 std::string compute_tail(const LoweredMap* m, bool count_turns) {
-  int32_t n = int32_t(m->turn_counts.size()), l = m->colour_levels;
+  int32_t n = int32_t(m->turn_counts.size()), l = m->colour_levels, b = m->baseres;
   std::string t = level_search(m) + "\tatomicAdd(counts[level],1u);\n";
   if (count_turns) {
     t += format_text("\tuint turns=uint(i), before=atomicAdd(counts[%d],turns);\n", n + 1);
     t += format_text("\tif (before+turns<before) atomicAdd(counts[%d],1u);\n", n + 2);
   }
+  t += format_text("\tuvec4 grid=uvec4(pixel/%du,pixel%%%du);\n", b, b);
+  t += format_text("\tif (level==0u && (any(equal(grid,uvec4(0u))) || any(equal(grid,uvec4(%du))))) "
+                   "atomicAdd(counts[%d],1u);\n",
+                   b - 1, n + 3);
   t += format_text("\tif (picture) imageStore(square,ivec2(pixel),vec4(level/%du,level/%du%%%du,level%%%du,%d)/%d);\n",
                    l * l, l, l, l, l - 1, l - 1);
   return t + "}\n";
@@ -272,9 +326,10 @@ std::string compute_tail(const LoweredMap* m, bool count_turns) {
 
 }  // namespace
 
-char* generate_compute_shader(const LoweredMap* m, bool count_turns) {
-  std::string t = compute_head(m->side) + grid_lines(m, "tc") + loop_head(m) + elements_text(m);
-  t += "\t}\n" + compute_tail(m, count_turns);
+char* generate_compute_shader(const LoweredMap* m, bool count_turns, Precision precision) {
+  const RealForm& f = precision == kPrecisionDouble ? kDoubleForm : kSingleForm;
+  std::string t = compute_head(m->side, f) + (f.in_double ? double_grid_lines(m) : grid_lines(m, "tc"));
+  t += loop_head(m, f) + elements_text(m, f) + "\t}\n" + compute_tail(m, count_turns);
   char* text = nullptr;
   string_set(&text, t.c_str());
   return text;

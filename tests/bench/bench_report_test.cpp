@@ -64,3 +64,26 @@ TEST(BenchReport, EnginesCompareWithTheCpuEngineInTurnsOrInSamples) {
   r.engines[0].passes[0].particle_turns = r.engines[1].passes[0].particle_turns = 0;
   EXPECT_NE(table_rows(&r).find("| fragment | 25 | - | - | 0.25 |"), std::string::npos) << table_rows(&r);
 }
+
+// In double precision an engine compares with the CPU engine in double, its
+// share of the peak is of half the FP32 peak, and the precision table sets
+// each engine's double speed against its single one.
+TEST(BenchReport, DoublePrecisionComparesLikeWithLike) {
+  JobReport r{"ring", 16, 46, 2, PeakFigures{1e6, 5e5, "test"}, {}, {}};
+  r.engines.push_back(EngineReport{kEngineCpu, 0, {pass(0.01, 0, 0.02, 100, 0)}, kPrecisionSingle});
+  r.engines.push_back(EngineReport{kEngineCpu, 0, {pass(0.02, 0, 0.04, 100, 0)}, kPrecisionDouble});
+  r.engines.push_back(EngineReport{kEngineCompute, 0, {pass(0.04, 0, 0.04, 100, 0)}, kPrecisionSingle});
+  r.engines.push_back(EngineReport{kEngineCompute, 0, {pass(0.1, 0, 0.1, 100, 0)}, kPrecisionDouble});
+  std::string rows = table_rows(&r);
+  // 5e3 turns/s while tracking in double, 46% of the FP64 peak of 5e5.
+  EXPECT_NE(rows.find("| ring | cpu (double) | 50 | 5e+03 | 1e+04 | 1.00 | 100.0% | 46.0% (46.0%) |"),
+            std::string::npos)
+      << rows;
+  EXPECT_NE(rows.find("| ring | compute (double) | 10 | 1e+03 | 2e+03 | 0.20 |"), std::string::npos) << rows;
+  std::string precision = precision_table_rows(&r);
+  EXPECT_NE(precision.find("| ring | cpu | 100 | 50 | 0.50 | 0.50 | 0.50 |\n"), std::string::npos) << precision;
+  EXPECT_NE(precision.find("| ring | compute | 25 | 10 | 0.40 | 0.40 | 0.40 |\n"), std::string::npos) << precision;
+  // An engine that ran in one precision only has no row.
+  r.engines.pop_back();
+  EXPECT_EQ(precision_table_rows(&r).find("compute"), std::string::npos);
+}

@@ -1,8 +1,8 @@
 // The CPU tracker against the independent reference tracker: the same
-// single-precision operations in the same order, none of them fused (both
-// are built without floating-point contraction), so every pixel's level
-// must agree exactly, for every build of the tracker's kernel this
-// processor can run.
+// operations in the same order, in single precision and in double, none of
+// them fused (both are built without floating-point contraction), so every
+// pixel's level must agree exactly, for every build of the tracker's kernel
+// this processor can run, and so must the survivors on the box's edge.
 #include "engines/cpu_tracker.h"
 
 #include <gtest/gtest.h>
@@ -22,22 +22,33 @@ std::vector<double> jitter_of(int32_t sample) {
   return jitter;
 }
 
-void expect_reference_levels(const std::string& text, int32_t sample) {
-  TrackedJob* t = tracked_job(text);
+const char* const kPrecisionNames[2] = {"single", "double"};
+
+void expect_reference_levels_in(TrackedJob* t, int32_t sample, Precision precision) {
+  cpu_map(&t->lowered, &t->map, precision);
   std::vector<double> jitter = jitter_of(sample);
   int64_t turns;
-  std::vector<int> reference = reference_levels(&t->job, jitter.data(), &turns);
+  std::vector<int> reference = reference_levels(&t->job, jitter.data(), &turns, precision);
   std::vector<int64_t> counts = level_counts(reference, iteration_count(&t->job));
+  int64_t edge = reference_edge_survivors(reference, t->job.baseres);
   for (int k = kCpuKernelBaseline; k < kCpuKernels; k++) {
     t->map.build = static_cast<CpuKernel>(k);
     if (!cpu_kernel_available(t->map.build)) continue;
     std::vector<int32_t> pixels(reference.size(), -1);
     CpuSample cpu = cpu_track_sample(&t->map, jitter.data(), pixels.data());
-    EXPECT_EQ(cpu.levels, counts) << cpu_kernel_name(t->map.build) << " kernel, sample " << sample;
-    EXPECT_EQ(cpu.particle_turns, turns) << cpu_kernel_name(t->map.build) << " kernel, sample " << sample;
-    EXPECT_TRUE(std::equal(pixels.begin(), pixels.end(), reference.begin()))
-        << cpu_kernel_name(t->map.build) << " kernel, sample " << sample;
+    std::string what = std::string(cpu_kernel_name(t->map.build)) + " kernel in " + kPrecisionNames[precision] +
+                       " precision, sample " + std::to_string(sample);
+    EXPECT_EQ(cpu.levels, counts) << what;
+    EXPECT_EQ(cpu.particle_turns, turns) << what;
+    EXPECT_EQ(cpu.edge_survivors, edge) << what;
+    EXPECT_TRUE(std::equal(pixels.begin(), pixels.end(), reference.begin())) << what;
   }
+}
+
+// Every kernel build in both precisions.
+void expect_reference_levels(const std::string& text, int32_t sample) {
+  TrackedJob* t = tracked_job(text);
+  for (Precision precision : {kPrecisionSingle, kPrecisionDouble}) expect_reference_levels_in(t, sample, precision);
   delete t;
 }
 

@@ -78,3 +78,23 @@ TEST(PixelCount, RunsOfEqualColoursCountPixelByPixel) {
   EXPECT_EQ(count(s, &h), beyond);
   EXPECT_EQ(h, expected);
 }
+
+// The survivors (black) on the box's edge: on a 3-point grid (9 x 9
+// pixels) only the pixel at row 4, column 4 (the middle line of the middle
+// block both ways) is inside; the count reads every edge row whole and
+// only the edge columns of the rows between.
+TEST(PixelCount, SurvivorsOnTheEdgeAreTheBlackPixelsOnEdgeLines) {
+  Square s = square(81, 2);
+  for (int p = 0; p < 81; p++) paint(&s, p, 0, 0, 127);  // level 1 everywhere
+  int64_t expected = 0;
+  for (int p : {0, 8, 40, 36, 44, 4, 76, 31, 22}) {
+    paint(&s, p, 0, 0, 0);
+    int row = p / 9, column = p % 9;
+    expected += row != 4 || column != 4;
+  }
+  ASSERT_EQ(expected, 8);
+  EXPECT_EQ(count_edge_survivors(s.pixels.data(), 3, &s.table), expected);
+  // A 16 x 16 square all black: the 4^4 - 2^4 edge points of a 4-point grid.
+  Square all = square(256, 2);
+  EXPECT_EQ(count_edge_survivors(all.pixels.data(), 4, &all.table), 256 - 16);
+}

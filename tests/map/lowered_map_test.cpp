@@ -90,3 +90,18 @@ TEST(LoweredMap, LevelOfTurnsAndTheGridTables) {
   EXPECT_EQ(m.coarse, (std::vector<float>{0, 0, 0.5f, 0.5f}));
   EXPECT_EQ(m.fine, (std::vector<float>{0, 0.5f, 0, 0.5f}));
 }
+
+// The double tables are exact: a multiple of 1 / baseres with the column's
+// block for the coarse index and its place in the block for the fine one,
+// where the float tables are what a texture coordinate gives.
+TEST(LoweredMap, DoubleGridTablesAreExactAndEdgeLinesAreTheOutermost) {
+  JobSettings s = job("baseres 3\n");
+  LoweredMap m = lower_map(&s);
+  EXPECT_EQ(m.coarse_double, (std::vector<double>{0, 0, 0, 1 / 3.0, 1 / 3.0, 1 / 3.0, 2 / 3.0, 2 / 3.0, 2 / 3.0}));
+  EXPECT_EQ(m.fine_double, (std::vector<double>{0, 1 / 3.0, 2 / 3.0, 0, 1 / 3.0, 2 / 3.0, 0, 1 / 3.0, 2 / 3.0}));
+  // Of a 3-point grid only the middle point of the middle block is inside.
+  for (int c = 0; c < 9; c++) EXPECT_EQ(edge_line(3, c), c != 4) << c;
+  for (int c : {0, 4, 5, 9, 14, 15, 19, 20, 21, 24}) EXPECT_TRUE(edge_line(5, c)) << c;
+  for (int c : {6, 7, 8, 11, 12, 13, 16, 18}) EXPECT_FALSE(edge_line(5, c)) << c;
+  EXPECT_TRUE(edge_line(1, 0));
+}

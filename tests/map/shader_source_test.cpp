@@ -169,3 +169,67 @@ TEST(ShaderSource, SkewKicksRotationsAndMatrices) {
   EXPECT_EQ(power_polynomial(0, 3, false), "+x*x*x-3*x*y*y");
   EXPECT_EQ(power_polynomial(1, 2, true), "-2*x*y");
 }
+
+namespace {
+
+std::string compute_shader(const std::string& text, Precision precision) {
+  JobSettings s = job(text);
+  LoweredMap m = lower_map(&s);
+  char* source = generate_compute_shader(&m, true, precision);
+  std::string out = source;
+  std::free(source);
+  return out;
+}
+
+}  // namespace
+
+// The double shader: the grid index exact from the pixel's whole numbers,
+// every constant the job's double ("%.17g", a point or an exponent before
+// the lf suffix, so that whole numbers are doubles too), double jitter and
+// coordinates, and the same statements as the single shader otherwise.
+TEST(ShaderSource, DoubleComputeShaderWritesTheDoublesAsWritten) {
+  TestDir dir;
+  const std::string job = std::string(kWorkedJob) + "R 0.25 0.25\nM 1 0 0 0 0 1 0.1 0 0 0 1 0 0 0 0 1\n";
+  std::string d = compute_shader(job, kPrecisionDouble);
+  EXPECT_NE(d.find("uniform double jx,jxp,jy,jyp;\n"), std::string::npos);
+  EXPECT_NE(d.find("\tdouble x=double(pixel.x/4u)/4.0lf, y=double(pixel.y/4u)/4.0lf,\n"
+                   "\t\txp=double(pixel.x%4u)/4.0lf, yp=double(pixel.y%4u)/4.0lf;\n"
+                   "\tx=-1.0lf+2.0lf*(x+jx/4.0lf); xp=-1.0lf+2.0lf*(xp+jxp/4.0lf);\n"
+                   "\ty=-1.0lf+2.0lf*(y+jy/4.0lf); yp=-1.0lf+2.0lf*(yp+jyp/4.0lf);\n"
+                   "\tfloat i;\n"
+                   "\tfor (i=0;i<=100 && x>=-0.5lf && x<=0.5lf && y>=-0.5lf && y<=0.5lf;i++)\n"
+                   "\t{\n"
+                   "\t\tx+=1.0lf*xp; y+=1.0lf*yp;\n"
+                   "\t\txp+=+0.5lf*(-x)-0.33333333333333331lf*(-x*x*x+3*x*y*y); "
+                   "yp+=+0.5lf*(+y)-0.33333333333333331lf*(+3*x*x*y-y*y*y);\n"
+                   "\t\t{ double u=x; x=6.123233995736766e-017lf*u+1.0lf*xp;"),
+            std::string::npos)
+      << d;
+  EXPECT_NE(d.find("\t\t{ double a=x, b=xp, c=y, d=yp; x=1.0lf*a+0.0lf*b"), std::string::npos) << d;
+  EXPECT_EQ(d.find("tc"), std::string::npos);
+  EXPECT_EQ(d.find("float x"), std::string::npos);
+  // The single shader keeps its texture coordinates and 9-digit floats.
+  std::string f = compute_shader(job, kPrecisionSingle);
+  EXPECT_NE(f.find("uniform float jx,jxp,jy,jyp;\n"), std::string::npos);
+  EXPECT_NE(f.find("\tvec2 tc=(vec2(pixel)+0.5)/16;\n\tfloat x=floor(tc.x*4)/4,\n"), std::string::npos);
+  EXPECT_EQ(f.find("lf"), std::string::npos);
+  // Coefficients past 2^63 are double literals in a double shader.
+  EXPECT_NE(power_polynomial(0, 70, false, true).find("e+019lf*x"), std::string::npos);
+  EXPECT_EQ(power_polynomial(0, 70, false).find("lf"), std::string::npos);
+}
+
+// After the turns' two words, one more counter: level-0 particles whose
+// grid point has an index at the first or last grid line; the same line in
+// either precision, and none in the fragment shader.
+TEST(ShaderSource, ComputeShaderCountsSurvivorsOnTheEdge) {
+  TestDir dir;
+  const char* edge =
+      "\tuvec4 grid=uvec4(pixel/4u,pixel%4u);\n"
+      "\tif (level==0u && (any(equal(grid,uvec4(0u))) || any(equal(grid,uvec4(3u))))) atomicAdd(counts[5],1u);\n"
+      "\tif (picture)";
+  for (Precision precision : {kPrecisionSingle, kPrecisionDouble}) {
+    std::string s = compute_shader(kWorkedJob, precision);
+    EXPECT_NE(s.find("atomicAdd(counts[4],1u);\n" + std::string(edge)), std::string::npos) << s;
+  }
+  EXPECT_EQ(shader(kWorkedJob).find("grid"), std::string::npos);
+}

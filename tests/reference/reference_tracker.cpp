@@ -8,22 +8,29 @@
 
 namespace {
 
+// The constants as tracked: in single precision the float a GL compiler
+// makes of the 9-digit text, in double the double itself.
+float constant_of(double value, float) { return gl_float(value); }
+double constant_of(double value, double) { return value; }
+
+template <typename Real>
 struct Particle {
-  float x, xp, y, yp;
+  Real x, xp, y, yp;
 };
 
 // A drift (length), a normal or skew kick (k_j / j! for j = 1 .., index 0
 // unused), or a linear element (a 4 x 4 matrix, row by row, of which a
 // rotation fills the two 2 x 2 blocks on the diagonal alone).
+template <typename Real>
 struct Element {
   ElementKind kind;
-  float length;
-  std::vector<float> strength;
-  float m[16];
+  Real length;
+  std::vector<Real> strength;
+  Real m[16];
 };
 
 // j! in double: exact up to 22!, and k_j / j! is rounded once, to double,
-// before it becomes a float.
+// before it becomes a float (or is tracked as it is).
 double factorial_of(int j) {
   double f = 1;
   for (int k = 2; k <= j; k++) f *= k;
@@ -32,20 +39,23 @@ double factorial_of(int j) {
 
 // The phase advance mu = 2 pi q of one plane at beta, alpha, into the
 // block at row r, column r of the matrix.
-void rotation_block(double q, double beta, double alpha, int r, float m[16]) {
+template <typename Real>
+void rotation_block(double q, double beta, double alpha, int r, Real m[16]) {
   double mu = 2 * 3.14159265358979323846 * q, c = std::cos(mu), s = std::sin(mu);
-  m[r * 4 + r] = gl_float(c + alpha * s);
-  m[r * 4 + r + 1] = gl_float(beta * s);
-  m[(r + 1) * 4 + r] = gl_float(-(1 + alpha * alpha) / beta * s);
-  m[(r + 1) * 4 + r + 1] = gl_float(c - alpha * s);
+  m[r * 4 + r] = constant_of(c + alpha * s, Real());
+  m[r * 4 + r + 1] = constant_of(beta * s, Real());
+  m[(r + 1) * 4 + r] = constant_of(-(1 + alpha * alpha) / beta * s, Real());
+  m[(r + 1) * 4 + r + 1] = constant_of(c - alpha * s, Real());
 }
 
-Element element_of(const MapElement* m) {
-  Element e{m->kind, gl_float(m->length), {0}, {}};
+template <typename Real>
+Element<Real> element_of(const MapElement* m) {
+  Element<Real> e{m->kind, constant_of(m->length, Real()), {0}, {}};
   if (m->kind == kElementKick || m->kind == kElementSkewKick)
-    for (int32_t j = 1; j <= m->orders; j++) e.strength.push_back(gl_float(m->strengths[j - 1] / factorial_of(j)));
+    for (int32_t j = 1; j <= m->orders; j++)
+      e.strength.push_back(constant_of(m->strengths[j - 1] / factorial_of(j), Real()));
   if (m->kind == kElementMatrix)
-    for (int k = 0; k < 16; k++) e.m[k] = gl_float(m->strengths[k]);
+    for (int k = 0; k < 16; k++) e.m[k] = constant_of(m->strengths[k], Real());
   if (m->kind == kElementRotation) {
     rotation_block(m->strengths[0], m->strengths[2], m->strengths[3], 0, e.m);
     rotation_block(m->strengths[1], m->strengths[4], m->strengths[5], 2, e.m);
@@ -53,14 +63,16 @@ Element element_of(const MapElement* m) {
   return e;
 }
 
-std::vector<Element> elements_of(const JobSettings* s) {
-  std::vector<Element> out;
-  for (int32_t k = 0; k < element_count(s); k++) out.push_back(element_of(element_at(s, k)));
+template <typename Real>
+std::vector<Element<Real>> elements_of(const JobSettings* s) {
+  std::vector<Element<Real>> out;
+  for (int32_t k = 0; k < element_count(s); k++) out.push_back(element_of<Real>(element_at(s, k)));
   return out;
 }
 
-void kick(const Element& e, Particle* p) {
-  std::complex<float> z(p->x, p->y), power(1, 0), sum(0, 0);
+template <typename Real>
+void kick(const Element<Real>& e, Particle<Real>* p) {
+  std::complex<Real> z(p->x, p->y), power(1, 0), sum(0, 0);
   for (size_t j = 1; j < e.strength.size(); j++) {
     power *= z;
     sum += e.strength[j] * power;
@@ -76,7 +88,8 @@ void kick(const Element& e, Particle* p) {
 
 // Row r of the matrix times the old coordinates, summed from the first
 // term on; a rotation's blocks use their own plane alone.
-float row(const Element& e, int r, const float v[4]) {
+template <typename Real>
+Real row(const Element<Real>& e, int r, const Real v[4]) {
   if (e.kind == kElementRotation) {
     int c = r / 2 * 2;
     return e.m[r * 4 + c] * v[c] + e.m[r * 4 + c + 1] * v[c + 1];
@@ -84,29 +97,33 @@ float row(const Element& e, int r, const float v[4]) {
   return e.m[r * 4] * v[0] + e.m[r * 4 + 1] * v[1] + e.m[r * 4 + 2] * v[2] + e.m[r * 4 + 3] * v[3];
 }
 
-void apply(const Element& e, Particle* p) {
+template <typename Real>
+void apply(const Element<Real>& e, Particle<Real>* p) {
   if (e.kind == kElementDrift) {
     p->x += e.length * p->xp;
     p->y += e.length * p->yp;
     return;
   }
   if (e.kind == kElementKick || e.kind == kElementSkewKick) return kick(e, p);
-  const float v[4] = {p->x, p->xp, p->y, p->yp};
-  *p = Particle{row(e, 0, v), row(e, 1, v), row(e, 2, v), row(e, 3, v)};
+  const Real v[4] = {p->x, p->xp, p->y, p->yp};
+  *p = Particle<Real>{row(e, 0, v), row(e, 1, v), row(e, 2, v), row(e, 3, v)};
 }
 
 // The collimators as tested: a limit at or beyond 1e20 means none, and is
 // not tested when the other plane has a real collimator; otherwise it is
 // tested like any other.
+template <typename Real>
 struct Limits {
-  float x_low, x_high, y_low, y_high;
+  Real x_low, x_high, y_low, y_high;
   bool skip_x_low, skip_x_high, skip_y_low, skip_y_high;
 };
 
-Limits limits_of(const JobSettings* s) {
+template <typename Real>
+Limits<Real> limits_of(const JobSettings* s) {
   const Range &cx = s->xcollimator, &cy = s->ycollimator;
   bool x_real = cx.low > -1e20 && cx.high < 1e20, y_real = cy.low > -1e20 && cy.high < 1e20;
-  Limits c{gl_float(cx.low), gl_float(cx.high), gl_float(cy.low), gl_float(cy.high), false, false, false, false};
+  Limits<Real> c{constant_of(cx.low, Real()), constant_of(cx.high, Real()), constant_of(cy.low, Real()),
+                 constant_of(cy.high, Real()), false, false, false, false};
   c.skip_x_low = y_real && cx.low <= -1e20;
   c.skip_x_high = y_real && cx.high >= 1e20;
   c.skip_y_low = x_real && cy.low <= -1e20;
@@ -114,14 +131,15 @@ Limits limits_of(const JobSettings* s) {
   return c;
 }
 
-bool inside(const Limits& c, const Particle& p) {
+template <typename Real>
+bool inside(const Limits<Real>& c, const Particle<Real>& p) {
   return (c.skip_x_low || p.x >= c.x_low) && (c.skip_x_high || p.x <= c.x_high) &&
          (c.skip_y_low || p.y >= c.y_low) && (c.skip_y_high || p.y <= c.y_high);
 }
 
-// The grid point of the pixel at (column, row), as the shader computes it
-// from the texture coordinate at the pixel's centre.
-Particle start_point(const JobSettings* s, int column, int row, const double jitter[4]) {
+// The grid point of the pixel at (column, row): in single precision as the
+// shader computes it from the texture coordinate at the pixel's centre.
+Particle<float> start_point(const JobSettings* s, int column, int row, const double jitter[4], float) {
   float b = float(s->baseres), side = b * b;
   float u = (column + 0.5f) / side, v = (row + 0.5f) / side;
   float x = std::floor(u * b) / b, y = std::floor(v * b) / b;
@@ -129,8 +147,20 @@ Particle start_point(const JobSettings* s, int column, int row, const double jit
   auto place = [&](const Range& r, float index, double j) {
     return gl_float(r.low) + gl_float(r.high - r.low) * (index + float(j) / b);
   };
-  return Particle{place(s->xrange, x, jitter[0]), place(s->xprange, xp, jitter[1]), place(s->yrange, y, jitter[2]),
-                  place(s->yprange, yp, jitter[3])};
+  return Particle<float>{place(s->xrange, x, jitter[0]), place(s->xprange, xp, jitter[1]),
+                         place(s->yrange, y, jitter[2]), place(s->yprange, yp, jitter[3])};
+}
+
+// In double precision from the whole numbers: the coarse index is the
+// column's (or row's) block, the fine one its place within the block.
+Particle<double> start_point(const JobSettings* s, int column, int row, const double jitter[4], double) {
+  int b = s->baseres;
+  auto place = [&](const Range& r, int line, double j) {
+    double index = double(line) / b;
+    return r.low + (r.high - r.low) * (index + j / b);
+  };
+  return Particle<double>{place(s->xrange, column / b, jitter[0]), place(s->xprange, column % b, jitter[1]),
+                          place(s->yrange, row / b, jitter[2]), place(s->yprange, row % b, jitter[3])};
 }
 
 int level_of_turns(const JobSettings* s, int64_t turns) {
@@ -140,11 +170,29 @@ int level_of_turns(const JobSettings* s, int64_t turns) {
 }
 
 // Turns the particle makes: it is tested before each turn.
-int64_t track(const JobSettings* s, const Limits& limits, const std::vector<Element>& map, Particle p) {
+template <typename Real>
+int64_t track(const JobSettings* s, const Limits<Real>& limits, const std::vector<Element<Real>>& map, Particle<Real> p) {
   int64_t i = 0, last = last_iteration(s);
   for (; i <= last && inside(limits, p); i++)
-    for (const Element& e : map) apply(e, &p);
+    for (const Element<Real>& e : map) apply(e, &p);
   return i;
+}
+
+template <typename Real>
+std::vector<int> levels_in(const JobSettings* s, const double jitter[4], int64_t* particle_turns) {
+  std::vector<Element<Real>> map = elements_of<Real>(s);
+  Limits<Real> limits = limits_of<Real>(s);
+  int side = s->baseres * s->baseres;
+  std::vector<int> levels(size_t(side) * side);
+  int64_t turns = 0;
+  for (int row = 0; row < side; row++)
+    for (int column = 0; column < side; column++) {
+      int64_t made = track(s, limits, map, start_point(s, column, row, jitter, Real()));
+      levels[size_t(row) * side + column] = level_of_turns(s, made);
+      turns += made;
+    }
+  if (particle_turns) *particle_turns = turns;
+  return levels;
 }
 
 }  // namespace
@@ -173,20 +221,23 @@ void reference_sample_jitter(int32_t sample, double jitter[4]) {
   }
 }
 
-std::vector<int> reference_levels(const JobSettings* s, const double jitter[4], int64_t* particle_turns) {
-  std::vector<Element> map = elements_of(s);
-  Limits limits = limits_of(s);
-  int side = s->baseres * s->baseres;
-  std::vector<int> levels(size_t(side) * side);
-  int64_t turns = 0;
+std::vector<int> reference_levels(const JobSettings* s, const double jitter[4], int64_t* particle_turns,
+                                  Precision precision) {
+  if (precision == kPrecisionDouble) return levels_in<double>(s, jitter, particle_turns);
+  return levels_in<float>(s, jitter, particle_turns);
+}
+
+int64_t reference_edge_survivors(const std::vector<int>& levels, int baseres) {
+  int side = baseres * baseres;
+  int64_t edge = 0;
   for (int row = 0; row < side; row++)
     for (int column = 0; column < side; column++) {
-      int64_t made = track(s, limits, map, start_point(s, column, row, jitter));
-      levels[size_t(row) * side + column] = level_of_turns(s, made);
-      turns += made;
+      int index[4] = {column / baseres, column % baseres, row / baseres, row % baseres};
+      bool outer = false;
+      for (int i : index) outer = outer || i == 0 || i == baseres - 1;
+      edge += outer && levels[size_t(row) * side + column] == 0;
     }
-  if (particle_turns) *particle_turns = turns;
-  return levels;
+  return edge;
 }
 
 std::vector<int64_t> level_counts(const std::vector<int>& levels, int n) {

@@ -4,7 +4,9 @@
 // pixel, the collimator tests and the level of a turn count. It tracks in
 // single precision, with complex powers instead of generated polynomials,
 // and no fused multiply-add (it is built without floating-point
-// contraction).
+// contraction); or, asked for double precision, in doubles throughout: the
+// constants as written, the grid index of column c exactly
+// (c / baseres) / baseres and (c % baseres) / baseres.
 #pragma once
 #include <cstdint>
 #include <vector>
@@ -25,7 +27,12 @@ float gl_float(double value);
 // fraction from its lowest bit down, that bit inverted.
 void reference_sample_jitter(int32_t sample, double jitter[4]);
 
-std::vector<int> reference_levels(const JobSettings* s, const double jitter[4], int64_t* particle_turns = nullptr);
+std::vector<int> reference_levels(const JobSettings* s, const double jitter[4], int64_t* particle_turns = nullptr,
+                                  Precision precision = kPrecisionSingle);
+
+// Pixels of level 0 (survivors of every turn count) whose grid point has an
+// index x, xp, y or yp at 0 or baseres - 1.
+int64_t reference_edge_survivors(const std::vector<int>& levels, int baseres);
 
 // Raw counts per level 0..n, and the per-row survival counts that the
 // results file reports (row 0 the domain, row n the survivors of all).
