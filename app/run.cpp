@@ -52,9 +52,22 @@ void add_turns(RunState* run, int64_t turns) {
   else if (run->particle_turns >= 0) run->particle_turns += turns;
 }
 
+// NOTE: survivors of the last turn count that started on the box's
+// outermost layer of grid points mean the box cuts the stable region: every
+// volume is then too small. Said once, when the first is counted.
+void warn_of_edge(RunState* run, int64_t edge) {
+  if (edge <= 0 || run->box_cut) return;
+  run->box_cut = true;
+  std::fprintf(stderr, "warning: %lld survivors of the last turn count started on the box's outermost layer of grid "
+               "points: the box cuts the stable region and every volume is too small; widen the box\n",
+               static_cast<long long>(edge));
+}
+
 bool count_pass(RunState* run, Pass* pass, const SampleResult* result) {
   run->refused.clear();
   pass->levels = run->levels;
+  pass->edge = result->edge_survivors;
+  warn_of_edge(run, pass->edge);
   add_turns(run, result->particle_turns);
   LedgerDue due = ledger_take(&run->ledger, pass);
   if (due.record_lost) record_lost(run);
@@ -118,10 +131,12 @@ bool open_gl(RunState* run, const RunOptions* options) {
 void choose_and_prepare(RunState* run, const RunOptions* options, bool have_gl, const char* source) {
   const char* renderer = have_gl ? reinterpret_cast<const char*>(glGetString(GL_RENDERER)) : nullptr;
   std::string gl_renderer = renderer ? renderer : "";
-  EngineKind kind = choose_engine(options->engine, have_gl, gl_renderer.c_str(), have_gl ? gl_version() : 0);
-  std::fprintf(stderr, "veldspan %s: engine %s on %s\n", program_version(), engine_name(kind),
-               engine_device_text(kind, gl_renderer).c_str());
-  EngineSetup setup{run->windowed, source, false};
+  Precision precision = run->settings.precision;
+  EngineKind kind =
+      choose_engine(options->engine, have_gl, gl_renderer.c_str(), have_gl ? gl_version() : 0, precision);
+  std::fprintf(stderr, "veldspan %s: engine %s%s on %s\n", program_version(), engine_name(kind),
+               precision == kPrecisionDouble ? " in double precision" : "", engine_device_text(kind, gl_renderer).c_str());
+  EngineSetup setup{run->windowed, source, false, precision};
   Problem why;
   if (!prepare_engine(&run->engine, kind, &run->map, &setup, gl_renderer, &why)) fatal_problem(&why);
 }

@@ -51,7 +51,7 @@ bool open_own_record(const JobSettings* job, const RecordHeader* own, const std:
 }
 
 void take_entry(RunState* run, const RecordEntry* e) {
-  Pass pass{e->kind, e->first, e->levels};
+  Pass pass{e->kind, e->first, e->levels, e->edge};
   RecordSpan span{e->first, e->last, e->samples, e->randoms};
   LedgerDue due = e->kind == 't' ? ledger_take_span(&run->ledger, &span, 0) : ledger_take(&run->ledger, &pass);
   if (!is_shard(run)) write_due_reports(&run->reports, &run->ledger, &due);

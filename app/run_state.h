@@ -44,6 +44,7 @@ struct RunState {
   double stage_seconds[kPassStages];  // time of each stage of the last pass
   double time_limit;             // seconds after the start at which the run stops as if SIGTERM came; 0 for none
   bool quit;                     // set when the loop is to end
+  bool box_cut;                  // survivors started on the box's edge: said once, and in the status
   bool windowed;                 // a window shows the square and the status
   RunOptions options;            // the command line
 };

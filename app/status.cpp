@@ -70,7 +70,9 @@ std::string status_rates_text(const RunState* run, unsigned error) {
 }
 
 std::string status_engine_text(const RunState* run) {
-  return std::string("Engine: ") + engine_name(run->engine.identity.kind) + "\n" + run->engine.identity.renderer;
+  bool in_double = run->engine.identity.precision == kPrecisionDouble;
+  return std::string("Engine: ") + engine_name(run->engine.identity.kind) + (in_double ? " (double precision)" : "") +
+         "\n" + run->engine.identity.renderer;
 }
 
 std::string status_progress_text(const RunState* run) {
@@ -83,7 +85,7 @@ void draw_status(RunState* run) {
   GLenum error = glGetError();
   draw_block(0, status_rates_text(run, error));
   draw_block(5 * line_height, status_progress_text(run) + "\n" + random_status_text(run));
-  draw_block(9 * line_height, status_engine_text(run));
+  draw_block(9 * line_height, status_engine_text(run) + (run->box_cut ? "\nThe box cuts the stable region" : ""));
   bool waiting = !run->refused.empty() && square_hidden_reason(run->map.side);
   draw_block(12 * line_height, status_refusal_text(run->refused, waiting));
 }

@@ -11,7 +11,7 @@ int32_t turn_counts(const Ledger* l) { return iteration_count(l->job); }
 // The pass's line; a fold may follow once no random pass is owed.
 void record_pass(Ledger* l, const Pass* p, LedgerDue* due) {
   if (!l->record || !l->record->file) return;
-  std::string line = record_pass_text(p->kind, p->number, p->levels.data(), int32_t(p->levels.size()));
+  std::string line = record_pass_text(p->kind, p->number, p->levels.data(), int32_t(p->levels.size()), p->edge);
   due->record_lost = !append_record_line(l->record, line, l->owed == 0);
 }
 
@@ -32,12 +32,14 @@ void settle_aperture(Ledger* l, LedgerDue* due) {
 // passes back, so what is owed follows the samples this process counted.
 void take_sample(Ledger* l, const Pass* p, LedgerDue* due) {
   add_pass_counts(&l->samples, p->levels.data(), turn_counts(l));
+  l->samples.edge += p->edge;
   if (l->every > 0 && p->number % l->every == 0) l->owed = p->number / l->every;
   reach_checkpoint(l, due);
 }
 
 void take_random(Ledger* l, const Pass* p) {
   add_pass_counts(&l->randoms, p->levels.data(), turn_counts(l));
+  l->randoms.edge += p->edge;
   if (p->number == l->owed) l->owed = 0;
 }
 

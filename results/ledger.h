@@ -22,6 +22,7 @@ struct Pass {
   char kind;                    // 's' a scheduled sample, 'r' a random pass
   int64_t number;               // the sample number, or the random pass's index
   std::vector<int32_t> levels;  // raw counts of levels 0 .. n
+  int64_t edge = 0;             // of its level-0 particles, those that started on the box's outermost layer
 };
 
 struct Ledger {

@@ -163,6 +163,20 @@ bool read_levels(const std::vector<std::string>& words, const JobSettings* job, 
   return total == grid_points(job);
 }
 
+// The word e<count> (or e<count>/<count>) that ends a line whose passes had
+// level-0 particles on the box's edge: taken off the words, its numbers
+// into first and second; false for such a word that is no count.
+bool take_edge_word(std::vector<std::string>* words, int64_t* first, int64_t* second) {
+  *first = *second = 0;
+  if (words->size() < 2 || words->back().empty() || words->back()[0] != 'e') return true;
+  std::string word = words->back().substr(1);
+  words->pop_back();
+  size_t slash = word.find('/');
+  if (slash == std::string::npos) return parse_whole(word, 1, INT64_MAX, first);
+  return parse_whole(word.substr(0, slash), 0, INT64_MAX, first) &&
+         parse_whole(word.substr(slash + 1), 0, INT64_MAX, second) && *first + *second > 0;
+}
+
 bool parse_pass(const std::vector<std::string>& words, const JobSettings* job, RecordEntry* e, std::string* why) {
   size_t levels = size_t(iteration_count(job)) + 1;
   if (!parse_whole(words.size() > 1 ? words[1] : "", 1, kLastSample, &e->first)) {
@@ -251,9 +265,10 @@ bool parse_record_header(const std::string& line, RecordHeader* h) {
   return true;
 }
 
-std::string record_pass_text(char kind, int64_t number, const int32_t* levels, int32_t count) {
+std::string record_pass_text(char kind, int64_t number, const int32_t* levels, int32_t count, int64_t edge) {
   std::string line = format_text("%c %lld", kind, static_cast<long long>(number));
   for (int32_t k = 0; k < count; k++) line += format_text(" %d", levels[k]);
+  if (edge > 0) line += format_text(" e%lld", static_cast<long long>(edge));
   return line + "\n";
 }
 
@@ -261,17 +276,33 @@ std::string record_sums_text(const RecordSpan* s) {
   int32_t rows = int32_t(s->samples.sum.size());
   return format_text("t %lld %lld %lld %lld", static_cast<long long>(s->first), static_cast<long long>(s->last),
                      static_cast<long long>(s->samples.passes), static_cast<long long>(s->randoms.passes)) +
-         sums_words(&s->samples, rows) + sums_words(&s->randoms, rows) + tally_words(&s->randoms, rows) + "\n";
+         sums_words(&s->samples, rows) + sums_words(&s->randoms, rows) + tally_words(&s->randoms, rows) +
+         (s->samples.edge || s->randoms.edge ? format_text(" e%lld/%lld", static_cast<long long>(s->samples.edge),
+                                                           static_cast<long long>(s->randoms.edge))
+                                             : std::string()) +
+         "\n";
 }
 
 bool parse_record_entry(const std::string& line, const JobSettings* job, int32_t format, RecordEntry* e,
                         std::string* why) {
   std::vector<std::string> words = split_at_blanks(line);
-  e->kind = words[0].size() == 1 ? words[0][0] : '?';
+  e->kind = words[0].size() == 1 && (format >= 2 || words[0][0] != 't') ? words[0][0] : '?';
+  int64_t edge = 0, random_edge = 0;
+  bool edge_read = format < 2 || take_edge_word(&words, &edge, &random_edge);
+  if (!edge_read || (e->kind != 't' && random_edge)) {
+    *why = "its last word is no count of particles on the box's edge";
+    return false;
+  }
+  e->edge = edge;
   if (e->kind == 's' || e->kind == 'r') return parse_pass(words, job, e, why);
-  if (e->kind == 't' && format >= 2) return parse_span(words, job, e, why);
-  *why = format >= 2 ? "not a record line (\"s\", \"r\" or \"t\" and numbers)"
-                     : "not a pass line (\"s\" or \"r\" and counts)";
+  if (e->kind == 't' && parse_span(words, job, e, why)) {
+    e->samples.edge = edge;
+    e->randoms.edge = random_edge;
+    return true;
+  }
+  if (e->kind != 't')
+    *why = format >= 2 ? "not a record line (\"s\", \"r\" or \"t\" and numbers)"
+                       : "not a pass line (\"s\" or \"r\" and counts)";
   return false;
 }
 
@@ -310,11 +341,12 @@ RecordSpan empty_span(int32_t turn_counts) {
 void add_entry(RecordSpan* span, const RecordEntry* e, int32_t n) {
   if (e->kind == 'r') {
     add_pass_counts(&span->randoms, e->levels.data(), n);
+    span->randoms.edge += e->edge;
     return;
   }
   if (!span->first) span->first = e->first;
   span->last = e->last;
-  if (e->kind == 's') add_pass_counts(&span->samples, e->levels.data(), n);
+  if (e->kind == 's') add_pass_counts(&span->samples, e->levels.data(), n), span->samples.edge += e->edge;
   else add_sums(&span->samples, &e->samples), add_sums(&span->randoms, &e->randoms);
 }
 
@@ -328,6 +360,7 @@ void add_sums(CountSums* to, const CountSums* from) {
     to->most[i] = std::max(to->most[i], from->most[i]);
     to->least[i] = std::min(to->least[i], from->least[i]);
   }
+  to->edge += from->edge;
 }
 
 bool same_taker(const RecordHeader* a, const RecordHeader* b) {

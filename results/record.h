@@ -14,7 +14,9 @@
 //   s <sample number> <c_0> <c_1> ... <c_n>   a scheduled sample
 //   r <random pass index> <c_0> ... <c_n>     a random pass
 // with the raw level counts of levels 0 .. n, as the engine gave them
-// (before they are turned into survival counts), and
+// (before they are turned into survival counts), and, after them, the word
+// e<count> when some of the pass's level-0 particles started on the box's
+// outermost layer of grid points; and
 //   t <first> <last> <samples> <random passes> <S_0 .. S_n> <Q_0 .. Q_n> <R_0 .. R_n> <P_0 .. P_n>
 //     <H_0 .. H_n> <W_0 .. W_n> <M_0 .. M_n> <L_0 .. L_n>
 // the exact sums of a run of the process's samples, first to last, and of
@@ -24,10 +26,12 @@
 // H_i the passes that kept a survivor of the row, W_i those that kept the
 // whole grid, M_i and L_i the largest and the smallest count of a pass
 // (L_i is 2^63 - 1 when there is no pass). The samples' tallies are not
-// kept: nothing is made of them. A 't' line never spans a checkpoint: its samples lie
-// in one checkpoint interval, (L - 1)^4 < s <= L^4, so that the sums at
-// every checkpoint, and the random passes' sums there, are sums of whole
-// lines.
+// kept: nothing is made of them. It ends with the word
+// e<samples'>/<random passes'> when some of their level-0 particles
+// started on the box's edge. A 't' line never spans a checkpoint: its
+// samples lie in one checkpoint interval, (L - 1)^4 < s <= L^4, so that the
+// sums at every checkpoint, and the random passes' sums there, are sums of
+// whole lines.
 //
 // Format 1, still read, has no shard or precision in its header (it was
 // single) and no 't' lines.
@@ -62,6 +66,7 @@ struct RecordEntry {
   int64_t first;                // 's': the sample number; 'r': the random pass's index; 't': its first sample
   int64_t last;                 // 't': its last sample; else first
   std::vector<int32_t> levels;  // 's', 'r': raw counts of levels 0 .. n
+  int64_t edge;                 // 's', 'r': its level-0 particles that started on the box's edge
   CountSums samples;            // 't': the sums of its samples (passes: how many)
   CountSums randoms;            // 't': the sums of the random passes they owed
 };
@@ -81,7 +86,7 @@ std::string record_header_text(const RecordHeader* header);
 // False when the line is no header this program reads; format is set
 // whenever the line begins as a header of some format.
 bool parse_record_header(const std::string& line, RecordHeader* header);
-std::string record_pass_text(char kind, int64_t number, const int32_t* levels, int32_t count);
+std::string record_pass_text(char kind, int64_t number, const int32_t* levels, int32_t count, int64_t edge = 0);
 std::string record_sums_text(const RecordSpan* span);
 // Parses a line of the job's record of the given format: its fields, and
 // counts that passes of the job's grid can have. False, with why, otherwise.

@@ -50,12 +50,22 @@ std::string aperture_row(const Ledger* l, int32_t row) {
   return t + da_sigma_columns(l->job, &v) + "\n";
 }
 
+// The box cuts the stable region when survivors of the last turn count
+// started on its outermost layer of grid points.
+std::string box_edge_text(const Ledger* l) {
+  if (l->randoms.edge <= 0) return "";
+  return format_text("; %lld survivors of the last turn count in the random passes started on the box's edge: the "
+                     "box cuts the stable region, and every volume is too small",
+                     static_cast<long long>(l->randoms.edge));
+}
+
 std::string aperture_header(const Ledger* l, const std::string& job, const char* when) {
   int64_t grid = int64_t(l->job->baseres) * (l->next_checkpoint - 1);
   return format_text("Veldspan aperture of job \"%s\" at %s: sample %d (%lld^4 grid), %lld random passes "
-                     "(randompasses %d, seed %llu)\n",
+                     "(randompasses %d, seed %llu)",
                      job.c_str(), when, ledger_samples(l), static_cast<long long>(grid),
-                     static_cast<long long>(l->randoms.passes), l->every, static_cast<unsigned long long>(l->seed));
+                     static_cast<long long>(l->randoms.passes), l->every, static_cast<unsigned long long>(l->seed)) +
+         box_edge_text(l) + "\n";
 }
 
 }  // namespace

@@ -24,6 +24,9 @@ struct CountSums {
   std::vector<int64_t> whole;   // per row: the passes that kept the whole grid
   std::vector<int64_t> most;    // per row: the largest count of a pass (0 before the first)
   std::vector<int64_t> least;   // per row: the smallest (INT64_MAX before the first)
+  // Survivors of the last turn count that started on the box's outermost
+  // layer of grid points, over the passes: the box cuts the stable region.
+  int64_t edge = 0;
 };
 
 CountSums empty_sums(int32_t turn_counts);

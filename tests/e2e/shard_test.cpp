@@ -328,3 +328,26 @@ TEST(Shards, PrecisionsAreNeverMixed) {
       << read_file("merge.log");
   EXPECT_FALSE(std::ifstream("job/output.csv").good());
 }
+
+// A box that cuts the stable region: the Henon map at +-0.15, where every
+// point of the box's outermost layer survives. Said once on stderr, and in
+// aperture.csv's header with the count, which the record keeps for a
+// merge to write the same.
+TEST(Shards, ABoxThatCutsTheStableRegionIsSaidAndCounted) {
+  TestDir dir;
+  make_job("job", "baseres 6\niterations 10 100\nxrange -0.15 0.15\nxprange -0.15 0.15\nyrange -0.15 0.15\n"
+                  "yprange -0.15 0.15\nxcollimator -10 10\nycollimator -10 10\nK 0 -2 -0.6\nR 0.205 0.204\n"
+                  "maxsamples 16\n");
+  ASSERT_EQ(run({"job"}), 0) << read_file("program.log");
+  std::string log = read_file("program.log"), edge = "started on the box's outermost layer of grid points";
+  ASSERT_NE(log.find(edge), std::string::npos) << log;
+  EXPECT_EQ(log.find(edge, log.find(edge) + 1), std::string::npos) << "said once";
+  // 6^4 - 4^4 = 1040 edge points in each of the 4 random passes.
+  EXPECT_NE(read_file("job/aperture.csv").find("random passes (randompasses 4, seed 20110101); 4160 survivors of the "
+                                               "last turn count in the random passes started on the box's edge"),
+            std::string::npos) << read_file("job/aperture.csv");
+  EXPECT_NE(read_file("job/samples.rec").find(" e1040\n"), std::string::npos);
+  make_job("merged", read_file("job/input.txt").c_str());
+  ASSERT_EQ(merge({"--job", "merged", "job/samples.rec"}), 0) << read_file("merge.log");
+  EXPECT_EQ(aperture("merged"), aperture("job"));
+}

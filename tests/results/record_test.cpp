@@ -89,7 +89,7 @@ TEST(Record, HeaderAndLinesReadBackAsWritten) {
 TEST(Record, SumLinesHoldExactSumsThatPassesCanHave) {
   JobSettings job = small_job();
   RecordSpan span = empty_span(2);
-  RecordEntry e{'s', 17, 17, {7, 5, 4}, {}, {}};
+  RecordEntry e{'s', 17, 17, {7, 5, 4}, 0, {}, {}};
   for (int k = 0; k < 3; k++) add_entry(&span, &e, 2);
   e.kind = 'r';
   add_entry(&span, &e, 2);
