@@ -94,15 +94,6 @@ bool resume_record(RunState* run, const RecordHeader* own) {
   return true;
 }
 
-// A word of a command line as a shell reads it back.
-std::string shell_word(const std::string& word) {
-  if (!word.empty() && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
-                                              "_-./:=+,@%") == std::string::npos)
-    return word;
-  std::string quoted = "'";
-  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
 
 void say_how_to_resume(const RunState* run, int reason) {
   std::string why = run->time_limit > 0 && !stop_signal ? format_text("its time limit of %.0f s", run->time_limit)
@@ -194,7 +185,7 @@ std::string resume_command_text(const RunOptions* o) {
   if (o->shards) command += format_text(" --shard %d/%d", o->shard, o->shards);
   if (o->max_samples >= 0) command += format_text(" --max-samples %d", o->max_samples);
   if (o->max_seconds > 0) command += format_text(" --max-seconds %d", o->max_seconds);
-  if (o->precision >= 0) command += o->precision == kPrecisionDouble ? " --precision double" : " --precision single";
+  if (o->precision >= 0) command += std::string(" --precision ") + (o->precision == kPrecisionDouble ? "double" : "single");
   if (!o->job_dir.empty()) command += " " + shell_word(o->job_dir);
   return command;
 }

@@ -121,15 +121,6 @@ bool read_argument(int argc, const char* const* argv, int* i, ScanOptions* o, st
   return error->empty();
 }
 
-// A word of a command line as a shell reads it back.
-std::string shell_word(const std::string& word) {
-  if (!word.empty() && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
-                                              "_-./:=+,@%") == std::string::npos)
-    return word;
-  std::string quoted = "'";
-  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
 
 // The command that goes on with the scan where it stopped.
 std::string resume_text(const ScanOptions* o) {

@@ -124,6 +124,12 @@ int64_t count_pixel_levels(const unsigned char* pixels, size_t count, const Deco
 // triples) that decode to level 0 and lie on the box's outermost layer.
 int64_t count_edge_survivors(const unsigned char* pixels, int32_t baseres, const DecodeTable* table);
 
+// Without a window the fragment engine draws its square into a colour
+// renderbuffer of the square's size, which then stands for the window in
+// every pixel operation: makes and binds one, with a pixel projection of
+// it. False, with why, where the GL cannot.
+bool use_offscreen_square(int side, Problem* why);
+
 // Draws a side x side RGBA texture at the top left of the window, one texel
 // per pixel; every GL state it changes is put back.
 void draw_square_texture(unsigned texture, int side);

@@ -50,28 +50,6 @@ void draw_square(int side) {
 // counting them would put garbage into the statistics with no trace.
 const char* unreadable_reason(const FragmentEngine* f) { return f->windowed ? square_hidden_reason(f->side) : nullptr; }
 
-// Without a window the square is drawn into a colour renderbuffer of its
-// own size, which then stands for the window in every pixel operation.
-bool use_offscreen_square(int side, Problem* why) {
-  if (gl_version() < 3.0f) {
-    *why = problem("OpenGL 3.0 or higher is needed to draw the fragment engine's square without a window");
-    return false;
-  }
-  GLuint framebuffer = 0, colour = 0;
-  shader_api.gen_renderbuffers(1, &colour);
-  shader_api.bind_renderbuffer(GL_RENDERBUFFER, colour);
-  shader_api.renderbuffer_storage(GL_RENDERBUFFER, GL_RGBA8, side, side);
-  shader_api.gen_framebuffers(1, &framebuffer);
-  shader_api.bind_framebuffer(GL_FRAMEBUFFER, framebuffer);
-  shader_api.framebuffer_renderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colour);
-  if (shader_api.check_framebuffer_status(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
-    *why = problem("The offscreen square for the fragment engine could not be made");
-    return false;
-  }
-  set_pixel_projection(side, side);
-  glLoadIdentity();
-  return true;
-}
 
 // NOTE: neighbouring pixels mostly share their loss class (the grid's fine
 // coordinates run along a row), so a run of equal colours is decoded and
@@ -145,6 +123,29 @@ void fragment_draw_picture(void*) {}
 void fragment_release(void* state) { delete static_cast<FragmentEngine*>(state); }
 
 }  // namespace
+
+// Without a window the square is drawn into a colour renderbuffer of its
+// own size, which then stands for the window in every pixel operation.
+bool use_offscreen_square(int side, Problem* why) {
+  if (gl_version() < 3.0f) {
+    *why = problem("OpenGL 3.0 or higher is needed to draw the fragment engine's square without a window");
+    return false;
+  }
+  GLuint framebuffer = 0, colour = 0;
+  shader_api.gen_renderbuffers(1, &colour);
+  shader_api.bind_renderbuffer(GL_RENDERBUFFER, colour);
+  shader_api.renderbuffer_storage(GL_RENDERBUFFER, GL_RGBA8, side, side);
+  shader_api.gen_framebuffers(1, &framebuffer);
+  shader_api.bind_framebuffer(GL_FRAMEBUFFER, framebuffer);
+  shader_api.framebuffer_renderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colour);
+  if (shader_api.check_framebuffer_status(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
+    *why = problem("The offscreen square for the fragment engine could not be made");
+    return false;
+  }
+  set_pixel_projection(side, side);
+  glLoadIdentity();
+  return true;
+}
 
 int64_t count_pixel_levels(const unsigned char* pixels, size_t count, const DecodeTable* table, int32_t n,
                            int32_t* levels) {

@@ -188,3 +188,12 @@ bool ascii_equal_nocase(const char* a, const char* b) {
     if (!x) return true;
   }
 }
+
+std::string shell_word(const std::string& word) {
+  if (!word.empty() && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
+                                              "_-./:=+,@%") == std::string::npos)
+    return word;
+  std::string quoted = "'";
+  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}

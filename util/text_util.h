@@ -34,3 +34,7 @@ CountedDoubles zeroed_doubles(int count);
 
 // ASCII-only case-insensitive comparison, independent of the C locale.
 bool ascii_equal_nocase(const char* a, const char* b);
+
+// A word of a command line as a POSIX shell reads it back: as it is when
+// it has no character a shell treats specially, else in single quotes.
+std::string shell_word(const std::string& word);

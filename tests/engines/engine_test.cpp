@@ -61,15 +61,8 @@ Engine prepared(EngineKind kind, const LoweredMap* map, Precision precision = kP
 std::vector<int> picture_levels(Engine* e, const LoweredMap* m) {
   int side = m->side;
   if (e->identity.kind != kEngineFragment) {
-    GLuint framebuffer = 0, colour = 0;
-    shader_api.gen_renderbuffers(1, &colour);
-    shader_api.bind_renderbuffer(GL_RENDERBUFFER, colour);
-    shader_api.renderbuffer_storage(GL_RENDERBUFFER, GL_RGBA8, side, side);
-    shader_api.gen_framebuffers(1, &framebuffer);
-    shader_api.bind_framebuffer(GL_FRAMEBUFFER, framebuffer);
-    shader_api.framebuffer_renderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colour);
-    set_pixel_projection(side, side);
-    glLoadIdentity();
+    Problem why;
+    EXPECT_TRUE(use_offscreen_square(side, &why)) << why.message;
     engine_draw_picture(e);
   }
   std::vector<unsigned char> rgb(size_t(side) * side * 3);
