@@ -156,29 +156,6 @@ void string_append(char** var, const char* text) {
   *var = grown;
 }
 
-CountedDoubles counted_doubles_alloc(int count) {
-  double* block = static_cast<double*>(std::malloc(sizeof(double) * (size_t(count) + 1)));
-  int32_t header = count;
-  std::memcpy(block, &header, sizeof header);
-  return block + 1;
-}
-
-int counted_doubles_count(const CountedDoubles a) {
-  int32_t header;
-  std::memcpy(&header, a - 1, sizeof header);
-  return header;
-}
-
-void counted_doubles_free(CountedDoubles a) {
-  if (a) std::free(a - 1);
-}
-
-CountedDoubles zeroed_doubles(int count) {
-  CountedDoubles a = counted_doubles_alloc(count);
-  for (int i = 0; i < count; i++) a[i] = 0.0;
-  return a;
-}
-
 bool ascii_equal_nocase(const char* a, const char* b) {
   for (;; a++, b++) {
     unsigned char x = static_cast<unsigned char>(*a), y = static_cast<unsigned char>(*b);

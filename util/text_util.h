@@ -1,4 +1,4 @@
-// Owned heap strings, counted double arrays and the number formatting that
+// Owned heap strings, shell words and the number formatting that
 // every text output of the program goes through.
 #pragma once
 #include <cstdarg>
@@ -23,14 +23,6 @@ std::string widen_exponent(const std::string& number);
 size_t string_set(char** var, const char* text);
 size_t string_replace(char** var, const char* text);
 void string_append(char** var, const char* text);
-
-// An array of doubles whose count sits in a header slot just before
-// element 0. The pointer handed out is element 0.
-typedef double* CountedDoubles;
-CountedDoubles counted_doubles_alloc(int count);
-int counted_doubles_count(const CountedDoubles a);
-void counted_doubles_free(CountedDoubles a);
-CountedDoubles zeroed_doubles(int count);
 
 // ASCII-only case-insensitive comparison, independent of the C locale.
 bool ascii_equal_nocase(const char* a, const char* b);

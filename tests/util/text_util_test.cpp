@@ -37,11 +37,3 @@ TEST(HeapStrings, SetAppendAndReplace) {
   EXPECT_STREQ(fresh, "x");
 }
 
-TEST(CountedDoubles, CountLivesBeforeElementZero) {
-  CountedDoubles a = zeroed_doubles(5);
-  EXPECT_EQ(counted_doubles_count(a), 5);
-  for (int i = 0; i < 5; i++) EXPECT_EQ(a[i], 0.0);
-  a[4] = 2.5;
-  EXPECT_EQ(counted_doubles_count(a), 5);
-  counted_doubles_free(a);
-}
