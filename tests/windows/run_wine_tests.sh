@@ -231,6 +231,31 @@ xcollimator -1 1\nycollimator -1 1\nD 0.5\nK 1.2 0.2\nD 0.5\nK -1.2 0 0.5\nmaxsa
   fi
 }
 
+# A ring's elements (a rotation with Twiss functions, a coupled matrix, skew
+# and normal kicks) and emittances, in single and in double precision: the
+# same blocks and the same aperture.csv, with its DA in sigma, as the Linux
+# program's; in a window the fragment shader's text is the Linux one too.
+test_ring_elements_match_linux() {  # test_ring_elements_match_linux OPTION...
+  local win lin status job before=$failed
+  job=$'baseres 8\niterations 10 100\nxcollimator -1 1\nycollimator -1 1\nR 0.31 0.28 2 -0.3 1.5 0.2
+M 0.9 0.4 0.1 0 -0.45 0.9 0 0.05 0.05 0 0.8 0.5 0 0.1 -0.6 0.8\nKS 0.1 0.5 -1.2\nK 0 0.3\nemittance 0.5 0.5
+maxsamples 16\n'
+  win=$(new_job_dir "$job")
+  lin=$(new_job_dir "$job")
+  status=$(run_windows "$win" 60 "$@")
+  check "ring elements $*: veldspan.exe exits with status 0 (got $status)" [ "$status" = 0 ] ||
+    show_log "$win/program.log"
+  status=$(run_linux "$lin" 60 "$@")
+  check "ring elements $*: the Linux program exits with status 0 (got $status)" [ "$status" = 0 ]
+  check "ring elements $*: the blocks equal the Linux program's" \
+    cmp -s <(blocks "$win/output.csv") <(blocks "$lin/output.csv")
+  check "ring elements $*: aperture.csv, with the DA in sigma, equals the Linux program's" \
+    cmp -s <(tail -n +2 "$win/aperture.csv" | tr -d '\r') <(tail -n +2 "$lin/aperture.csv")
+  check "ring elements $*: shadercode.txt equals the Linux one" \
+    cmp -s <(tr -d '\r' <"$win/shadercode.txt") "$lin/shadercode.txt"
+  if [ "$failed" = "$before" ]; then rm -rf "$win" "$lin"; fi
+}
+
 # Holding S over many passes gives one picture, each new press another; Q
 # ends the run with status 0. The picture is the whole 1280 x 1024 client
 # area with the square's colour at the top left.
@@ -380,6 +405,9 @@ main() {
   test_worked_example_matches_linux --engine compute --headless
   test_shards_merge_like_linux
   test_cpu_engine_threads_match_linux
+  test_ring_elements_match_linux --engine cpu --headless
+  test_ring_elements_match_linux --engine cpu --headless --precision double
+  test_ring_elements_match_linux --engine fragment
   test_screenshot_per_press_and_quit
   test_fatal_paths
   test_results_lost
