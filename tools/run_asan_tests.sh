@@ -20,7 +20,7 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=None \
   -DCMAKE_CXX_FLAGS="-O1 -g1 -Wno-maybe-uninitialized $flags" -DCMAKE_EXE_LINKER_FLAGS="$flags" >/dev/null
 # Only what the tests run: the benchmark and the font tool stay out.
 cmake --build build-asan -j"$(nproc)" --target core_tests platform_tests frame_tests e2e_tests \
-  text_tests gl_text_tests bench_tests engine_tests shard_tests scan_tests
+  text_tests gl_text_tests gl_state_tests import_tests bench_tests engine_tests shard_tests scan_tests
 export UBSAN_OPTIONS=print_stacktrace=1
 # The Slurm test runs the same shards as shard_tests through Slurm's own
 # daemons, and the plot test is Python: neither adds to what the sanitizers
