@@ -50,20 +50,9 @@ scan 2 1 0.8 1.2 2
 scan 2 2 1 3 2
 '
 
-passed=0
-failed=0
 started=$SECONDS
 
-check() {  # check DESCRIPTION COMMAND...
-  local what=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $what" >&2
-  fi
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../checks.sh"
 
 skip() {
   if [ "${CI:-}" = true ]; then
@@ -306,8 +295,7 @@ main() {
     echo "$stage: $((SECONDS - at)) s"
   done
   echo "Slurm tests ran in $((SECONDS - started)) s"
-  echo "$passed passed, $failed failed"
-  [ "$failed" = 0 ]
+  report_checks
 }
 
 main

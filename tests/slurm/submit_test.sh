@@ -29,19 +29,8 @@ real_sbatch=$(command -v sbatch || true)
 # variables each case gives them.
 unset CUDA_VISIBLE_DEVICES $(compgen -v SLURM_)
 
-passed=0
-failed=0
 
-check() {  # check DESCRIPTION COMMAND...
-  local what=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $what" >&2
-  fi
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../checks.sh"
 
 write_stubs() {
   cat >"$stubs/sbatch" <<'EOF'
@@ -312,8 +301,7 @@ main() {
   test_scan_without_shards
   test_scan_refusals
   [ -n "$real_sbatch" ] || echo "note: sbatch is not installed: its reading of the #SBATCH lines was not checked"
-  echo "$passed passed, $failed failed"
-  [ "$failed" = 0 ]
+  report_checks
 }
 
 main

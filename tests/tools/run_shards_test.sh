@@ -15,19 +15,8 @@ scratch=$(realpath "$2")
 export STUB_LOG=$scratch/log VELDSPAN=$scratch/veldspan
 mkdir -p "$STUB_LOG" "$scratch/jobs"
 
-passed=0
-failed=0
 
-check() {  # check DESCRIPTION COMMAND...
-  local what=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $what" >&2
-  fi
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../checks.sh"
 
 # The shards run at once: each call has a log file of its own.
 cat >"$VELDSPAN" <<'EOF'
@@ -96,5 +85,4 @@ test_hostile_names() {
 test_refusals
 test_leading_zeros_are_decimal
 test_hostile_names
-echo "$passed passed, $failed failed"
-[ "$failed" = 0 ]
+report_checks

@@ -41,24 +41,12 @@ ycollimator 2 3
 '
 readonly STAMP='[0-9]{4}-[A-Za-z]{3}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}'
 
-passed=0
-failed=0
 xvfb_pid=""
 small_disk=""  # a tmpfs mounted by a test, taken away at the end
 
 # --- reporting ---
 
-check() {  # check DESCRIPTION COMMAND...: one named expectation
-  local what=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-    return 0
-  fi
-  failed=$((failed + 1))
-  echo "FAILED: $what" >&2
-  return 1
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../checks.sh"
 
 show_log() {  # what the program wrote to stdout and stderr, after a failure
   echo "--- $1 ---" >&2
@@ -412,8 +400,7 @@ main() {
   test_fatal_paths
   test_results_lost
   echo "Wine tests ran in $((SECONDS - start)) s"
-  echo "$passed passed, $failed failed"
-  [ "$failed" = 0 ]
+  report_checks
 }
 
 main
