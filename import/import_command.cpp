@@ -1,34 +1,21 @@
 #include "import/import_command.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "import/import_job.h"
+#include "util/files.h"
+#include "util/numbers.h"
 #include "util/text_util.h"
-
-#ifdef _WIN32
-#include <direct.h>
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace {
 
 const char* const kJobFile = "input.txt";
-
-bool parse_whole(const char* text, int32_t low, int32_t high, int32_t* value) {
-  if (!*text || std::strspn(text, "0123456789") != std::strlen(text) || std::strlen(text) > 10) return false;
-  long long v = std::strtoll(text, nullptr, 10);
-  if (v < low || v > high) return false;
-  *value = int32_t(v);
-  return true;
-}
 
 bool parse_positive(const char* text, double* value) {
   char* end = nullptr;
@@ -43,7 +30,7 @@ bool read_iterations(int argc, const char* const* argv, int* i, ImportOptions* o
   o->iterations.clear();
   for (; *i + 1 < argc && is_whole(argv[*i + 1]); ++*i) {
     int32_t n;
-    if (!parse_whole(argv[*i + 1], 1, INT32_MAX, &n)) *error = format_text("bad turn count %s", argv[*i + 1]);
+    if (!parse_whole32(argv[*i + 1], 1, INT32_MAX, &n)) *error = format_text("bad turn count %s", argv[*i + 1]);
     else if (!o->iterations.empty() && n < o->iterations.back()) *error = "the turn counts of --iterations must ascend";
     if (!error->empty()) return false;
     o->iterations.push_back(n);
@@ -67,8 +54,8 @@ bool read_valued(int argc, const char* const* argv, int* i, ImportOptions* o, st
   if (!read_values(argc, argv, i, count, error)) return false;
   bool ok = true;
   if (a == "--sigmas") ok = parse_positive(argv[*i + 1], &o->sigmas);
-  else if (a == "--baseres") ok = parse_whole(argv[*i + 1], 1, 32, &o->baseres);
-  else if (a == "--maxsamples") ok = parse_whole(argv[*i + 1], 0, INT32_MAX, &o->maxsamples);
+  else if (a == "--baseres") ok = parse_whole32(argv[*i + 1], 1, 32, &o->baseres);
+  else if (a == "--maxsamples") ok = parse_whole32(argv[*i + 1], 0, INT32_MAX, &o->maxsamples);
   for (int k = 0; k < 4 && a == "--box"; k++) ok = ok && parse_positive(argv[*i + 1 + k], &o->box[k]);
   o->has_box = o->has_box || a == "--box";
   if (!ok) *error = format_text("bad value for %s: %s", a.c_str(), argv[*i + 1]);
@@ -100,73 +87,15 @@ std::string job_path(const std::string& dir) {
   return dir + (slash ? "" : "/") + kJobFile;
 }
 
-bool exists(const std::string& path) {
-  struct stat info;
-  return stat(path.c_str(), &info) == 0;
-}
-
-bool is_directory(const std::string& path) {
-  struct stat info;
-  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-int make_one_directory(const std::string& path) {
-#ifdef _WIN32
-  return _mkdir(path.c_str());
-#else
-  return mkdir(path.c_str(), 0777);
-#endif
-}
+bool exists(const std::string& path) { return file_length(path.c_str()) >= 0; }
 
 // The directory and any missing parents, as mkdir -p.
 bool make_directories(const std::string& dir, std::string* error) {
-  for (size_t end = 1; end <= dir.size(); end++) {
-    if (end < dir.size() && dir[end] != '/' && dir[end] != '\\') continue;
-    std::string part = dir.substr(0, end);
-    if (is_directory(part) || make_one_directory(part) == 0 || (errno == EEXIST && is_directory(part))) continue;
-    *error = format_text("the directory %s cannot be made: %s", part.c_str(), std::strerror(errno));
-    return false;
-  }
-  return true;
-}
-
-bool write_temporary(const std::string& path, const std::string& text) {
-  FILE* file = std::fopen(path.c_str(), "wb");
-  if (!file) return false;
-  bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  ok = std::fflush(file) == 0 && ok;
-  int failure = errno;
-  ok = std::fclose(file) == 0 && ok;
-  if (!ok && errno == 0) errno = failure ? failure : EIO;
-  return ok;
-}
-
-// NOTE: without replace the temporary file is linked to its name, which
-// fails when the name exists, so that a job written meanwhile by someone
-// else is never replaced; where the file system has no links, a rename
-// after a last look.
-#ifdef _WIN32
-bool publish(const std::string& from, const std::string& to, bool replace) {
-  if (MoveFileExA(from.c_str(), to.c_str(), replace ? MOVEFILE_REPLACE_EXISTING : 0)) return true;
-  DWORD code = GetLastError();
-  errno = code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS ? EEXIST : EIO;
+  std::error_code failure;
+  if (std::filesystem::create_directories(dir, failure) || !failure) return true;
+  *error = format_text("the directory %s cannot be made: %s", dir.c_str(), failure.message().c_str());
   return false;
 }
-#else
-bool publish(const std::string& from, const std::string& to, bool replace) {
-  if (replace) return std::rename(from.c_str(), to.c_str()) == 0;
-  if (link(from.c_str(), to.c_str()) == 0) {
-    unlink(from.c_str());
-    return true;
-  }
-  if (errno == EEXIST) return false;
-  if (exists(to)) {
-    errno = EEXIST;
-    return false;
-  }
-  return std::rename(from.c_str(), to.c_str()) == 0;
-}
-#endif
 
 int fail(const std::string& error) {
   std::fprintf(stderr, "veldspan import: %s\n", error.c_str());
@@ -174,19 +103,10 @@ int fail(const std::string& error) {
 }
 
 bool read_whole_file(const std::string& path, std::string* text, std::string* error) {
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file || is_directory(path)) {
-    *error = format_text("%s cannot be read: %s", path.c_str(), file ? "it is a directory" : std::strerror(errno));
-    if (file) std::fclose(file);
-    return false;
-  }
-  char buffer[65536];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) text->append(buffer, n);
-  bool ok = !std::ferror(file);
-  std::fclose(file);
-  if (!ok) *error = format_text("%s cannot be read: %s", path.c_str(), std::strerror(errno));
-  return ok;
+  errno = 0;
+  if (read_file_bytes(path.c_str(), text)) return true;
+  *error = format_text("%s cannot be read: %s", path.c_str(), std::strerror(failure_code()));
+  return false;
 }
 
 std::string refusal_to_replace(const std::string& path) {
@@ -228,7 +148,9 @@ std::string import_usage_text() {
 bool write_job_file(const std::string& dir, const std::string& text, bool replace, std::string* error) {
   std::string path = job_path(dir), temporary = path + ".tmp";
   errno = 0;
-  if (write_temporary(temporary, text) && publish(temporary, path, replace)) return true;
+  bool placed = write_whole_file(temporary.c_str(), "wb", text.c_str()) &&
+                (replace ? replace_file(temporary.c_str(), path.c_str()) : place_new_file(temporary.c_str(), path.c_str()));
+  if (placed) return true;
   int failure = errno;
   std::remove(temporary.c_str());
   *error = failure == EEXIST ? refusal_to_replace(path)

@@ -10,7 +10,18 @@ const char* const kLineKeys[4] = {"R", "M", "K", "KS"};
 
 std::string number(double value) { return format_text("%.17g", value); }
 
-std::string quoted_or_unknown(const std::string& text) { return text.empty() ? "(not given)" : "\"" + text + "\""; }
+// NOTE: the table's strings go into comment lines, and the job reader ends
+// a line at a carriage return or a NUL as well as at a newline: a control
+// byte left in a name would let the rest of it be read as a line of the map.
+std::string comment_text(std::string text) {
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+  return text;
+}
+
+std::string quoted_or_unknown(const std::string& text) {
+  return text.empty() ? "(not given)" : "\"" + comment_text(text) + "\"";
+}
 
 std::string ring_text(const TwissTable* t) {
   std::string text = "sequence " + quoted_or_unknown(t->sequence) + ", particle " + quoted_or_unknown(t->particle);
@@ -24,10 +35,10 @@ std::string counts_text(const TwissTable* t, const ImportPlan* p) {
 
 std::string header_text(const TwissTable* t, const ImportPlan* p) {
   const TwissRow* r = &t->rows[0];
-  return "# Veldspan job made by \"veldspan import\" from the MAD-X Twiss table\n# " + t->path + ":\n# " + ring_text(t) +
+  return "# Veldspan job made by \"veldspan import\" from the MAD-X Twiss table\n# " + comment_text(t->path) + ":\n# " + ring_text(t) +
          format_text(",\n# tunes Q1 %.10g, Q2 %.10g;\n# ", t->q1, t->q2) + counts_text(t, p) +
          ".\n#\n# Coordinates are canonical x, xp, y, yp (m, rad), deviations from the closed\n"
-         "# orbit at the table's first row, \"" + r->name + format_text("\" (%sline %d), where\n", t->has_s ? format_text("s = %.10g m, ", r->s).c_str() : "", r->line) +
+         "# orbit at the table's first row, \"" + comment_text(r->name) + format_text("\" (%sline %d), where\n", t->has_s ? format_text("s = %.10g m, ", r->s).c_str() : "", r->line) +
          format_text("#   betx %.10g  alfx %.10g  bety %.10g  alfy %.10g\n", r->betx, r->alfx, r->bety, r->alfy) +
          "# The momentum deviation and the dispersion are not modelled: this is an\n# on-momentum 4D study.\n\n";
 }
@@ -91,9 +102,9 @@ std::string line_text(const MapLine& line) {
 }
 
 std::string kick_comment(const TwissTable* t, const TwissRow* r) {
-  std::string keyword = r->keyword.empty() ? "" : " " + r->keyword;
+  std::string keyword = r->keyword.empty() ? "" : " " + comment_text(r->keyword);
   std::string at = t->has_s ? format_text(" at s = %.10g m", r->s) : "";
-  return format_text("# \"%s\"%s%s (line %d)\n", r->name.c_str(), keyword.c_str(), at.c_str(), r->line);
+  return format_text("# \"%s\"%s%s (line %d)\n", comment_text(r->name).c_str(), keyword.c_str(), at.c_str(), r->line);
 }
 
 std::string map_text(const TwissTable* t, const ImportPlan* p) {

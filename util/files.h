@@ -18,6 +18,10 @@ bool truncate_file(const char* path, int64_t length);
 // exists, in one step that a reader never sees half done; false (errno
 // set) when it could not.
 bool replace_file(const char* from, const char* to);
+// Puts the file from in the place of the file to only when no file is
+// there; false (errno EEXIST) when one is, so that a file written
+// meanwhile by someone else is never replaced.
+bool place_new_file(const char* from, const char* to);
 // Asks the system to put what was written to the open file on the disk
 // (fsync); call after fflush. False when it could not.
 bool sync_file(FILE* file);

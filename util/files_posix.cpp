@@ -17,6 +17,18 @@ bool truncate_file(const char* path, int64_t length) { return truncate(path, sta
 
 bool replace_file(const char* from, const char* to) { return std::rename(from, to) == 0; }
 
+// NOTE: a link fails when the name exists, where a rename would replace
+// it; where the file system has no links, a rename after a last look.
+bool place_new_file(const char* from, const char* to) {
+  if (link(from, to) == 0) {
+    unlink(from);
+    return true;
+  }
+  if (errno != EEXIST && file_length(to) >= 0) errno = EEXIST;
+  if (errno == EEXIST) return false;
+  return std::rename(from, to) == 0;
+}
+
 bool sync_file(FILE* file) { return fsync(fileno(file)) == 0; }
 
 bool change_dir(const char* path) { return chdir(path) == 0; }

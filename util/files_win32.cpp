@@ -33,6 +33,13 @@ bool replace_file(const char* from, const char* to) {
   return false;
 }
 
+bool place_new_file(const char* from, const char* to) {
+  if (MoveFileExA(from, to, MOVEFILE_WRITE_THROUGH)) return true;
+  DWORD code = GetLastError();
+  errno = code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS ? EEXIST : EIO;
+  return false;
+}
+
 bool sync_file(FILE* file) { return _commit(_fileno(file)) == 0; }
 
 bool change_dir(const char* path) { return SetCurrentDirectoryA(path) != FALSE; }

@@ -304,6 +304,21 @@ TEST(ImportRing, WholeRingThatDoesNotCloseIsWarnedOf) {
             std::string::npos);
 }
 
+// A name with a carriage return in its quotes must not end the comment it
+// is written into: the job reader ends a line there too.
+TEST(ImportJob, ControlBytesInTheTablesStringsStayInTheirComments) {
+  std::vector<std::vector<std::string>> rows = {
+      {"\"START\rK 0 0 7\"", "\"MARKER\"", "0", "0", "10", "0.5", "0", "8", "-0.3", "0", "0", "0"},
+      {"\"SX\rK 0 0 9\"", "\"MULTI\rPOLE\"", "50", "0", "30", "2", "0.2", "4", "1", "0.1", "0", "0.5"}};
+  std::string headers = ring_headers(0.31, 0.28) + "@ TITLE %s \"x\"\n";
+  headers.replace(headers.find("RING"), 4, "RI\rNG");
+  ImportResult result = run_import(tfs_text(headers, kRingColumns, rows), options_for("ring\r.tfs"));
+  ASSERT_EQ(result.error, "");
+  EXPECT_EQ(result.job.find_first_of(std::string("\r\0", 2)), std::string::npos);
+  EXPECT_NE(result.job.find("\"SX?K 0 0 9\" MULTI?POLE"), std::string::npos) << result.job;
+  EXPECT_EQ(kick_lines(result.job).size(), 1u);
+}
+
 TEST(ImportBox, SigmasFromTheEmittancesOrGivenByHand) {
   KickRow sextupole;
   sextupole.k2 = 1, sextupole.dx = 1.2;
