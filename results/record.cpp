@@ -288,7 +288,9 @@ bool parse_record_entry(const std::string& line, const JobSettings* job, int32_t
   std::vector<std::string> words = split_at_blanks(line);
   e->kind = words[0].size() == 1 && (format >= 2 || words[0][0] != 't') ? words[0][0] : '?';
   int64_t edge = 0, random_edge = 0;
-  bool edge_read = format < 2 || take_edge_word(&words, &edge, &random_edge);
+  // NOTE: read in a format-1 record too: a resumed one keeps its old header
+  // while the lines appended to it are written as today's.
+  bool edge_read = take_edge_word(&words, &edge, &random_edge);
   if (!edge_read || (e->kind != 't' && random_edge)) {
     *why = "its last word is no count of particles on the box's edge";
     return false;

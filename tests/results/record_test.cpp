@@ -76,6 +76,10 @@ TEST(Record, HeaderAndLinesReadBackAsWritten) {
   EXPECT_EQ(e.kind, 'r');
   EXPECT_EQ(e.first, 7);
   EXPECT_EQ(e.levels, (std::vector<int32_t>{9, 5, 2}));
+  // A resumed format-1 record keeps its header, and the lines written after
+  // it may end in a count of survivors on the box's edge.
+  ASSERT_TRUE(parse_record_entry("s 8 9 5 2 e3", &job, 1, &e, &why)) << why;
+  EXPECT_EQ(e.edge * 100 + e.first, 308);
   // Field counts, numbers and totals that no sample of this job can have.
   for (const char* bad : {"s 12 9 5", "s 12 9 5 2 0", "s 12 9 5 1", "s 0 16 0 0", "s -1 16 0 0", "s 3 16 0 +0",
                           "s 3 16  0 0", "x 3 16 0 0", "s 3 16 0 0x", "", "r 0 16 0 0", "s 2147483648 16 0 0"})
