@@ -78,6 +78,9 @@ bool read_merge_job(const MergeOptions* o, JobSource* source, JobSettings* job) 
   if (refusal.empty()) {
     read_job_source(path.c_str(), source);
     *job = parse_job(source);
+    // NOTE: a merge tracks nothing, so a value only double precision holds
+    // is no reason to refuse it; the records say which precision they took.
+    job->precision = kPrecisionDouble;
     refusal = job_refusal(job);
   }
   if (!refusal.empty()) std::fprintf(stderr, "veldspan merge: %s\n", refusal.c_str());

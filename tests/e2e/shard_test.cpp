@@ -327,6 +327,13 @@ TEST(Shards, PrecisionsAreNeverMixed) {
   EXPECT_NE(read_file("merge.log").find("records of two precisions do not merge"), std::string::npos)
       << read_file("merge.log");
   EXPECT_FALSE(std::ifstream("job/output.csv").good());
+  // A job that only double precision can hold merges from its records.
+  make_job("wide", "baseres 4\niterations 10\nD 1e39\nmaxsamples 4\n");
+  ASSERT_EQ(run({"--precision", "double", "wide"}), 0) << read_file("program.log");
+  std::string output = read_file("wide/output.csv");
+  make_job("wide_merged", read_file("wide/input.txt").c_str());
+  ASSERT_EQ(merge({"--job", "wide_merged", "wide/samples.rec"}), 0) << read_file("merge.log");
+  EXPECT_EQ(read_file("wide_merged/output.csv").substr(output.find('\n')), output.substr(output.find('\n')));
 }
 
 // A box that cuts the stable region: the Henon map at +-0.15, where every
