@@ -31,14 +31,6 @@ bool parse_shard(const char* text, int32_t* shard, int32_t* shards) {
   return parse_count(k.c_str(), shard) && parse_count(slash + 1, shards) && *shard < *shards;
 }
 
-bool parse_precision(const char* text, int32_t* precision) {
-  std::string word = text;
-  if (word == "single") *precision = kPrecisionSingle;
-  else if (word == "double") *precision = kPrecisionDouble;
-  else return false;
-  return true;
-}
-
 bool read_valued(const std::string& name, const char* value, RunOptions* o, std::string* error) {
   bool ok = name == "--engine"        ? engine_from_name(value, &o->engine)
             : name == "--precision"   ? parse_precision(value, &o->precision)
@@ -65,6 +57,14 @@ bool read_flag(const std::string& a, RunOptions* o) {
 }
 
 }  // namespace
+
+bool parse_precision(const char* text, int32_t* precision) {
+  std::string word = text;
+  if (word == "single") *precision = kPrecisionSingle;
+  else if (word == "double") *precision = kPrecisionDouble;
+  else return false;
+  return true;
+}
 
 RunOptions default_options() { return RunOptions{"", false, kEngineAuto, -1, -1, 0, 0, false, 0, -1, false, false}; }
 

@@ -23,6 +23,8 @@ struct RunOptions {
 RunOptions default_options();
 // Reads the arguments after the program name into options; false, with
 // what was wrong in error, for an unknown option or a bad value.
+// "single" or "double" into a Precision; false for any other word.
+bool parse_precision(const char* text, int32_t* precision);
 bool parse_options(int argc, const char* const* argv, RunOptions* options, std::string* error);
 std::string usage_text();
 // Reads the command line; prints the usage or the version, or refuses a

@@ -70,9 +70,10 @@ bool read_flag(const std::string& a, ScanOptions* o) {
 
 bool read_valued(const std::string& a, const char* value, ScanOptions* o, std::string* error) {
   bool ok = true;
+  if (a == "--precision") o->precision = value;
   if (a == "--engine") o->engine = value;
   else if (a == "--max-samples") o->max_samples = value;
-  else if (a == "--precision") o->precision = value;
+  else if (a == "--precision") ok = parse_precision(value, &o->precision_level);
   else if (a == "--jobs") ok = parse_jobs(value, &o->jobs);
   else ok = parse_shards(value, &o->shards);
   if (!ok) *error = format_text("bad value for %s: %s", a.c_str(), value);
@@ -140,7 +141,7 @@ std::string in_job_dir(const ScanOptions* o, const std::string& name) {
 bool plan_points(ScanRun* run) {
   read_job_source("input.txt", &run->source);
   run->source.path = in_job_dir(&run->options, "input.txt");
-  run->plan = plan_scan(&run->source);
+  run->plan = plan_scan(&run->source, run->options.precision_level);
   if (!run->plan.refusal.empty()) {
     std::fprintf(stderr, "veldspan scan: %s; nothing was written\n", run->plan.refusal.c_str());
     return false;
@@ -494,7 +495,7 @@ int scan_job(ScanRun* run) {
 }  // namespace
 
 bool parse_scan_options(int argc, const char* const* argv, ScanOptions* o, std::string* error) {
-  *o = ScanOptions{"", "", "", "", 1, 0, false, false, false, false, false, false};
+  *o = ScanOptions{"", "", "", "", -1, 1, 0, false, false, false, false, false, false};
   error->clear();
   for (int i = 1; i < argc; i++)
     if (!read_argument(argc, argv, &i, o, error)) return false;
@@ -509,7 +510,7 @@ std::string scan_usage_text() {
          "writes their figures at each turn count into JOBDIR/scan.csv after each point.\n"
          "  --engine NAME       the engine of every point (auto, fragment, compute or cpu)\n"
          "  --max-samples N     every point's last sample (default: the job's maxsamples)\n"
-         "  --precision P       passed on to every point\n"
+         "  --precision P       single or double: every point's precision\n"
          "  --resume            skip the points that are complete, resume the others\n"
          "  --jobs J            run J points at once (1 to 64; default 1): each point's messages\n"
          "                      then go to its point.log\n"

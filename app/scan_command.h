@@ -11,6 +11,7 @@ struct ScanOptions {
   std::string engine;       // --engine, passed on to each point; "" when not given
   std::string max_samples;  // --max-samples, passed on; "" when not given
   std::string precision;    // --precision, passed on; "" when not given
+  int32_t precision_level;  // --precision as a Precision, which the points' jobs are checked in; -1 when not given
   int32_t jobs;             // points run at once
   int32_t shards;           // --table: each point was run as this many shards (their records); 0 for samples.rec
   bool resume;              // skip complete points and resume the others

@@ -109,10 +109,11 @@ void release_job(JobSettings* s) {
   std::free(s->iterations.data);
 }
 
-// Why the job of this text cannot be run, or "".
-std::string text_refusal(const JobSource* source, const std::string& text) {
+// Why the job of this text cannot be run in the plan's precision, or "".
+std::string text_refusal(const JobSource* source, const ScanPlan* plan, const std::string& text) {
   JobSource point{source->path, text, job_hash(text), 0};
   JobSettings s = parse_job(&point);
+  if (plan->precision >= 0) s.precision = static_cast<Precision>(plan->precision);
   std::string refusal = job_refusal(&s);
   release_job(&s);
   return refusal;
@@ -152,14 +153,14 @@ std::string point_values_text(const ScanPoint* p) {
 // A point's refusal, naming the scan line whose value alone is refused
 // when one is, else both.
 std::string point_refusal(const JobSource* source, const ScanPlan* plan, const ScanPoint* p) {
-  std::string why = text_refusal(source, scan_point_job(source->bytes, plan, p, true));
+  std::string why = text_refusal(source, plan, scan_point_job(source->bytes, plan, p, true));
   if (why.empty()) return "";
   why = format_text("at point %s (%s) the job is refused: ", scan_point_name(p).c_str(),
                     point_values_text(p).c_str()) + why;
   for (size_t k = 0; k < plan->lines.size() && plan->lines.size() > 1; k++) {
-    ScanPlan alone{{plan->lines[k]}, ""};
+    ScanPlan alone{{plan->lines[k]}, plan->precision, ""};
     ScanPoint one{{p->index[k]}, {p->values[k]}};
-    if (!text_refusal(source, scan_point_job(source->bytes, &alone, &one, true)).empty())
+    if (!text_refusal(source, plan, scan_point_job(source->bytes, &alone, &one, true)).empty())
       return refusal_at(source, &plan->lines[k], why);
   }
   if (plan->lines.size() == 1) return refusal_at(source, &plan->lines[0], why);
@@ -179,7 +180,7 @@ std::string check_points(const JobSource* source, const ScanPlan* plan) {
 
 std::string plan_refusal(const JobSource* source, ScanPlan* plan) {
   if (source->error) return format_text("%s cannot be read: %s", source->path.c_str(), std::strerror(source->error));
-  std::string base = text_refusal(source, source->bytes);
+  std::string base = text_refusal(source, plan, source->bytes);
   if (!base.empty()) return "the job itself is refused: " + base;
   std::string why = read_scan_lines(source, text_lines(source->bytes), plan);
   if (!why.empty()) return why;
@@ -203,8 +204,8 @@ std::string line_with_values(const TextLine& t, int32_t map_line, const ScanPlan
 
 }  // namespace
 
-ScanPlan plan_scan(const JobSource* source) {
-  ScanPlan plan{{}, ""};
+ScanPlan plan_scan(const JobSource* source, int32_t precision) {
+  ScanPlan plan{{}, precision, ""};
   plan.refusal = plan_refusal(source, &plan);
   return plan;
 }

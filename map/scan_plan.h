@@ -29,6 +29,7 @@ struct ScanLine {
 
 struct ScanPlan {
   std::vector<ScanLine> lines;  // one or two, in file order
+  int32_t precision;            // the Precision the points run in, as the command line gives it; -1 for the job's own
   std::string refusal;          // why the job cannot be scanned, naming the line; "" when it can
 };
 
@@ -42,8 +43,9 @@ struct ScanPoint {
 const int64_t kMostScanPoints = 100000;
 
 // The plan of the job's scan lines, every point's job checked; a plan
-// with a refusal when the job has no scan line or cannot be scanned.
-ScanPlan plan_scan(const JobSource* source);
+// with a refusal when the job has no scan line or cannot be scanned. The
+// points are checked in precision (a Precision) when it is not -1.
+ScanPlan plan_scan(const JobSource* source, int32_t precision = -1);
 // Value k (from 0) of a scan line: FROM + (TO - FROM) * k / (STEPS - 1).
 double scan_value(const ScanLine* line, int32_t k);
 int64_t scan_point_count(const ScanPlan* plan);

@@ -196,6 +196,7 @@ TEST(Scan, RefusalsBeforeAnythingIsWrittenAndTheTableOfAPartScan) {
   EXPECT_NE(read_file("scan.log").find("a scan needs a sample limit"), std::string::npos);
   EXPECT_EQ(scan({"--max-samples", "x", "endless"}), 2);
   EXPECT_EQ(scan({"--jobs", "0", "endless"}), 2);
+  EXPECT_EQ(scan({"--precision", "quad", "endless"}), 2);
   EXPECT_EQ(veldspan({"scan", "--engine", "gpu", "endless"}, "scan.log"), 2);
   EXPECT_NE(read_file("scan.log").find("bad value for --engine: gpu"), std::string::npos);
   DIR* d = opendir("endless");

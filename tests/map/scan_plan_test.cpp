@@ -119,4 +119,11 @@ TEST(ScanPlan, RefusalsNameTheLine) {
     std::string refusal = plan_of(c.text).refusal;
     EXPECT_NE(refusal.find(c.refusal), std::string::npos) << c.text << "\ngave: " << refusal;
   }
+  // The points are checked in the precision they will run in: the command
+  // line's where it gives one.
+  JobSource wide = source_of("D 1\nscan 1 1 1 1e39 2\n"), asks_double = source_of("precision double\nD 1\nscan 1 1 1 1e39 2\n");
+  EXPECT_NE(plan_scan(&wide).refusal.find("is beyond single precision"), std::string::npos) << plan_scan(&wide).refusal;
+  EXPECT_EQ(plan_scan(&wide, kPrecisionDouble).refusal, "");
+  EXPECT_EQ(plan_scan(&asks_double).refusal, "");
+  EXPECT_NE(plan_scan(&asks_double, kPrecisionSingle).refusal, "");
 }
