@@ -142,22 +142,35 @@ void check_range_single(JobSettings* s, int index, const Range& r, const WordLis
     note_single(s, at, format_text("%s %s %s: its span %.9lg", key, word_at(w, 1), word_at(w, 2), r.high - r.low));
 }
 
-// A kick's coefficients k_j / j! are what the engines track; j! is formed
-// as the lowered map forms it, one factor at a time. A linear element's
-// numbers are tracked as they are written (a rotation's Twiss functions
-// give its matrix).
+// A rotation's Twiss functions give the matrix the engines track, whose
+// entries must fit too: (1 + alpha^2) / beta sin mu, say, overflows for a
+// beta small enough, even in double precision.
+void check_rotation_matrix(JobSettings* s, const MapElement* e, const WordList* w, const JobLine& at) {
+  for (int plane = 0; plane < 2; plane++) {
+    double m[4];
+    rotation_matrix(e->strengths[plane], e->strengths[2 + 2 * plane], e->strengths[3 + 2 * plane], m);
+    std::string entries = format_text("%s: its matrix in %s", w->words[0], plane ? "y" : "x");
+    for (double entry : m) {
+      if (!std::isfinite(entry)) note_line_problem(s, at, entries + " has an entry that is not a finite number");
+      else if (beyond_single(entry)) note_single(s, at, entries + format_text(" has the entry %.9lg", entry));
+    }
+  }
+}
+
+// A kick's coefficients k_j / j! are what the engines track. A linear
+// element's numbers are tracked as they are written, and a rotation's
+// matrix made from them.
 void check_element_single(JobSettings* s, const MapElement* e, const WordList* w, const JobLine& at) {
   if (e->kind == kElementDrift && beyond_single(e->length))
     note_single(s, at, format_text("%s length %s", w->words[0], word_at(w, 1)));
   if (e->kind == kElementRotation || e->kind == kElementMatrix) {
     for (int32_t k = 0; k < e->orders; k++)
       if (beyond_single(e->strengths[k])) note_single(s, at, format_text("%s value %s", w->words[0], word_at(w, k + 1)));
+    if (e->kind == kElementRotation) check_rotation_matrix(s, e, w, at);
     return;
   }
-  double factorial = 1;
   for (int32_t j = 1; j <= e->orders; j++) {
-    factorial *= j;
-    double coefficient = e->strengths[j - 1] / factorial;
+    double coefficient = kick_strength(e, j);
     if (beyond_single(coefficient))
       note_single(s, at, format_text("%s strength %s of order %d: its k%d/%d! %.9lg", w->words[0], w->words[j], j, j,
                                      j, coefficient));
@@ -453,3 +466,18 @@ MapElement parse_element(const WordList* w, std::string* why) {
 }
 
 bool has_emittance(const JobSettings* s) { return s->emittance[0] > 0 && s->emittance[1] > 0; }
+
+double factorial(int n) { return n <= 1 ? 1.0 : n * factorial(n - 1); }
+
+double kick_strength(const MapElement* e, int32_t order) {
+  return order >= 1 && order <= e->orders ? e->strengths[order - 1] / factorial(order) : 0;
+}
+
+void rotation_matrix(double q, double beta, double alpha, double m[4]) {
+  const double kTwoPi = 6.283185307179586476925286766559;
+  double c = std::cos(kTwoPi * q), s = std::sin(kTwoPi * q);
+  m[0] = c + alpha * s;
+  m[1] = beta * s;
+  m[2] = -(1 + alpha * alpha) / beta * s;
+  m[3] = c - alpha * s;
+}

@@ -37,6 +37,14 @@ struct MapElement {
                       // M: the sixteen numbers row by row
 };
 
+// What an element's numbers track. k_j / j! of a kick line's strengths, the coefficient of the j-th complex
+// power; 0 for an order the element does not give.
+double kick_strength(const MapElement* e, int32_t order);
+double factorial(int n);
+// The 2 x 2 matrix (row by row) of a plane turned by the phase 2 pi q at a
+// point with the Twiss functions beta, alpha.
+void rotation_matrix(double q, double beta, double alpha, double m[4]);
+
 // The engines' arithmetic: single precision (every engine) or double (the
 // CPU engine, and the compute engine where the GL has 64-bit floats).
 enum Precision : int32_t { kPrecisionSingle, kPrecisionDouble };

@@ -106,20 +106,6 @@ float shader_float(double d) { return std::strtof(format_text("%.9lg", d).c_str(
 
 Constant shader_constant(double d) { return Constant{d, shader_float(d)}; }
 
-double factorial(int n) { return n <= 1 ? 1.0 : n * factorial(n - 1); }
-
-void rotation_matrix(double q, double beta, double alpha, double m[4]) {
-  const double kTwoPi = 6.283185307179586476925286766559;
-  double c = std::cos(kTwoPi * q), s = std::sin(kTwoPi * q);
-  m[0] = c + alpha * s;
-  m[1] = beta * s;
-  m[2] = -(1 + alpha * alpha) / beta * s;
-  m[3] = c - alpha * s;
-}
-
-double kick_strength(const MapElement* e, int32_t order) {
-  return order >= 1 && order <= e->orders ? e->strengths[order - 1] / factorial(order) : 0;
-}
 
 LoweredMap lower_map(const JobSettings* s) {
   LoweredMap m;

@@ -78,10 +78,3 @@ int32_t lowered_level(const LoweredMap* map, int64_t turns);
 // fine one (xp or yp) is the first or the last, 0 or baseres - 1.
 bool edge_line(int32_t baseres, int64_t c);
 
-// k_j / j! of a kick line's strengths, the coefficient of the j-th complex
-// power; 0 for an order the element does not give.
-double kick_strength(const MapElement* e, int32_t order);
-double factorial(int n);
-// The 2 x 2 matrix (row by row) of a plane turned by the phase 2 pi q at a
-// point with the Twiss functions beta, alpha.
-void rotation_matrix(double q, double beta, double alpha, double m[4]);

@@ -49,14 +49,7 @@ bool has_key(const TextLine& line, const char* key) {
   return !line.words.empty() && ascii_equal_nocase(word(line, 0).c_str(), key);
 }
 
-// NOTE: the keys of every map line the program has or is getting (skew
-// kicks, linear rotations, matrices) are counted here at the text level,
-// so that a scan names the same line whichever of them the parser reads.
-bool is_map_line(const TextLine& line) {
-  for (const char* key : {"D", "K", "KS", "R", "M"})
-    if (has_key(line, key)) return true;
-  return false;
-}
+bool is_map_line(const TextLine& line) { return !line.words.empty() && is_element_key(word(line, 0).c_str()); }
 
 bool is_scan_line(const TextLine& line) { return has_key(line, "scan"); }
 

@@ -203,12 +203,17 @@ TEST(JobFile, ValuesBeyondSinglePrecisionAreRefusedNamingKeyAndLine) {
       {"K 1 7e38", "input.txt line 1: K strength 7e38 of order 2: its k2/2! 3.5e+038" + beyond},
       // The first such value of the file is the one named.
       {"D 1e39\nxrange -1e39 1", "input.txt line 1: D length 1e39" + beyond},
+      // A rotation's matrix is tracked, not its Twiss functions as written.
+      {"R 0.25 0.25 1 0 1e-39 0", "input.txt line 1: R: its matrix in y has the entry -1e+039" + beyond},
   };
   for (const Case& c : cases) {
     JobSettings s = read_text(c.job);
     EXPECT_EQ(job_refusal(&s), c.refusal) << c.job;
     EXPECT_EQ(precision_refusal(&s, kPrecisionDouble), "") << c.job;
   }
+  // A matrix no precision holds.
+  JobSettings s = read_text("R 0.25 0.25 1 1e200 1 0");
+  EXPECT_EQ(job_refusal(&s), "input.txt line 1: R: its matrix in x has an entry that is not a finite number");
 }
 
 TEST(JobFile, MissingValuesReadAsZero) {
