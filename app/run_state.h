@@ -37,6 +37,8 @@ struct RunState {
   int32_t samples_replayed;      // samples read back from the record at start (--resume), not taken now
   int64_t particle_turns;        // turns made by the particles of the passes taken; -1 when the engine cannot tell
   std::string refused;           // why the last pass was not counted, said once per cause; "" once one is
+  std::string random_status;     // the status's random-pass text, made anew only when a random pass is counted
+  int64_t random_status_passes = -1;  // the random passes random_status was made for; -1 before the first
   double clock_now;              // clock at the start of this pass
   double clock_prev;             // the reading before clock_now
   double clock_presented;        // clock_now of the last pass presented

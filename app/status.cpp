@@ -81,10 +81,25 @@ std::string status_progress_text(const RunState* run) {
                      square_pixels(run) * b.samples);
 }
 
+namespace {
+
+// NOTE: the interval takes a few tenths of a millisecond (its bisections
+// of the t and binomial tails), too much for every shown frame, while it
+// changes only when a random pass is counted.
+const std::string& kept_random_status(RunState* run) {
+  if (run->random_status_passes != run->ledger.randoms.passes) {
+    run->random_status = random_status_text(run);
+    run->random_status_passes = run->ledger.randoms.passes;
+  }
+  return run->random_status;
+}
+
+}  // namespace
+
 void draw_status(RunState* run) {
   GLenum error = glGetError();
   draw_block(0, status_rates_text(run, error));
-  draw_block(5 * line_height, status_progress_text(run) + "\n" + random_status_text(run));
+  draw_block(5 * line_height, status_progress_text(run) + "\n" + kept_random_status(run));
   draw_block(9 * line_height, status_engine_text(run) + (run->box_cut ? "\nThe box cuts the stable region" : ""));
   bool waiting = !run->refused.empty() && square_hidden_reason(run->map.side);
   draw_block(12 * line_height, status_refusal_text(run->refused, waiting));
