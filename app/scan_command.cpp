@@ -199,14 +199,6 @@ bool refuse_other_jobs(const ScanRun* run) {
   return false;
 }
 
-bool write_bytes(const std::string& path, const std::string& text) {
-  std::string temporary = path + ".tmp";
-  if (write_whole_file(temporary.c_str(), "wb", text.c_str()) && replace_file(temporary.c_str(), path.c_str()))
-    return true;
-  std::remove(temporary.c_str());
-  return false;
-}
-
 // NOTE: a point's records and results of another job can be neither
 // resumed nor merged with its new job; --force asked for them to go.
 void delete_old_results(const std::string& dir) {
@@ -240,7 +232,7 @@ bool write_point(const ScanRun* run, const PointJob* p) {
   std::string input = p->dir + "/input.txt";
   bool other = file_length(input.c_str()) >= 0 && !same_bytes(input, p->text);
   if (other) delete_old_results(p->dir);
-  bool written = !e && (same_bytes(input, p->text) || write_bytes(input, p->text)) && copy_font(p->dir);
+  bool written = !e && (same_bytes(input, p->text) || replace_whole_file(input.c_str(), p->text.c_str(), "wb")) && copy_font(p->dir);
   if (!written)
     std::fprintf(stderr, "veldspan scan: the job of point %s cannot be written into %s\n", p->name.c_str(),
                  in_job_dir(&run->options, p->dir).c_str());
@@ -256,10 +248,10 @@ bool write_points(const ScanRun* run) {
 // --- which points are complete, and scan.csv ---
 
 std::vector<std::string> record_paths(const ScanRun* run, const PointJob* p) {
-  if (!run->options.shards) return {p->dir + "/samples.rec"};
+  if (!run->options.shards) return {p->dir + "/" + record_file_name(0, 0)};
   std::vector<std::string> paths;
   for (int32_t k = 0; k < run->options.shards; k++)
-    paths.push_back(p->dir + "/" + format_text("shard-%d-of-%d.rec", k, run->options.shards));
+    paths.push_back(p->dir + "/" + record_file_name(k, run->options.shards));
   return paths;
 }
 

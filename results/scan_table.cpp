@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "results/schedule.h"
 #include "util/numbers.h"
 #include "util/text_util.h"
 
@@ -111,9 +112,9 @@ ApertureTable parse_aperture_table(const std::string& text) {
 }
 
 int64_t last_checkpoint_sample(int32_t max_samples) {
-  int64_t l = 1;
-  while ((l + 1) * (l + 1) * (l + 1) * (l + 1) <= max_samples) l++;
-  return l * l * l * l;
+  int32_t l = 1;
+  while (checkpoint_samples(l + 1) <= max_samples) l++;
+  return checkpoint_samples(l);
 }
 
 RecordHolding record_holding(const RecordReader* r) {

@@ -47,9 +47,9 @@ bool write_whole_file(const char* path, const char* mode, const char* text) {
   return false;
 }
 
-bool replace_whole_file(const char* path, const char* text) {
+bool replace_whole_file(const char* path, const char* text, const char* mode) {
   std::string temporary = std::string(path) + ".tmp";
-  if (write_whole_file(temporary.c_str(), "wt", text) && replace_file(temporary.c_str(), path)) return true;
+  if (write_whole_file(temporary.c_str(), mode, text) && replace_file(temporary.c_str(), path)) return true;
   int failure = errno;
   std::remove(temporary.c_str());
   errno = failure;

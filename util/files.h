@@ -55,10 +55,10 @@ bool read_file_bytes(const char* path, std::string* bytes);
 // reached the file. Otherwise false, with errno telling why, and the file
 // as it was before (emptied for "wt").
 bool write_whole_file(const char* path, const char* mode, const char* text);
-// Writes text to a temporary file beside path (path + ".tmp"), then puts
-// it in path's place; true only when all of it is there. The temporary
-// file does not outlive a failure.
-bool replace_whole_file(const char* path, const char* text);
+// Writes text to a temporary file beside path (path + ".tmp"), opened with
+// mode, then puts it in path's place; true only when all of it is there.
+// The temporary file does not outlive a failure.
+bool replace_whole_file(const char* path, const char* text, const char* mode = "wt");
 // Removes the temporary files of replace_whole_file that a process killed
 // in the middle of a write left in the working directory (output.csv.tmp,
 // aperture.csv.tmp, input.txt.tmp), naming each on stderr. A run and a
