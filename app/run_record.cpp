@@ -50,10 +50,17 @@ bool open_own_record(const JobSettings* job, const RecordHeader* own, const std:
   return why->empty();
 }
 
-void take_entry(RunState* run, const RecordEntry* e) {
-  Pass pass{e->kind, e->first, e->levels, e->edge};
+LedgerDue take_line(Ledger* l, const RecordEntry* e) {
+  if (e->kind != 't') {
+    Pass pass{e->kind, e->first, e->levels, e->edge};
+    return ledger_take(l, &pass);
+  }
   RecordSpan span{e->first, e->last, e->samples, e->randoms};
-  LedgerDue due = e->kind == 't' ? ledger_take_span(&run->ledger, &span, 0) : ledger_take(&run->ledger, &pass);
+  return ledger_take_span(l, &span, 0);
+}
+
+void take_entry(RunState* run, const RecordEntry* e) {
+  LedgerDue due = take_line(&run->ledger, e);
   if (!is_shard(run)) write_due_reports(&run->reports, &run->ledger, &due);
 }
 

@@ -33,7 +33,7 @@ void settle_aperture(Ledger* l, LedgerDue* due) {
 void take_sample(Ledger* l, const Pass* p, LedgerDue* due) {
   add_pass_counts(&l->samples, p->levels.data(), turn_counts(l));
   l->samples.edge += p->edge;
-  if (l->every > 0 && p->number % l->every == 0) l->owed = p->number / l->every;
+  if (int64_t owed = random_pass_owed(p->number, l->every)) l->owed = owed;
   reach_checkpoint(l, due);
 }
 

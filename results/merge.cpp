@@ -117,7 +117,7 @@ bool gather(Cursor* c, int64_t last, int64_t every, RecordSpan* span, std::strin
   for (RecordEntry* e = &c->ahead; c->has_ahead && (e->kind == 'r' || e->first <= last);) {
     if (e->kind != 'r' && e->last > last) return false;
     add_entry(span, e, n);
-    c->owed = e->kind == 's' && every > 0 && e->first % every == 0 ? e->first / every : 0;
+    c->owed = e->kind == 's' ? random_pass_owed(e->first, every) : 0;
     if (!advance(c, error)) return false;
   }
   return true;

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "results/schedule.h"
 #include "util/files.h"
 #include "util/text_util.h"
 
@@ -143,7 +144,7 @@ bool place_entry(RecordReader* r, const RecordEntry* e, std::string* why) {
   r->samples += e->kind == 't' ? e->samples.passes : 1;
   r->first = r->first ? r->first : e->first;
   r->last = e->last;
-  r->owed = e->kind == 's' && every > 0 && e->last % every == 0 ? e->last / every : 0;
+  r->owed = e->kind == 's' ? random_pass_owed(e->last, every) : 0;
   return true;
 }
 

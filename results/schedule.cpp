@@ -70,3 +70,5 @@ int64_t shard_sample_number(int32_t shard, int32_t shards, int64_t taken) {
   if (shards == 0) return taken;
   return int64_t(shard) + 1 + (taken - 1) * shards;
 }
+
+int64_t random_pass_owed(int64_t sample, int64_t every) { return every > 0 && sample % every == 0 ? sample / every : 0; }

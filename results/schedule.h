@@ -19,6 +19,10 @@ int64_t shard_sample_number(int32_t shard, int32_t shards, int64_t taken);
 void jitter_indices(int32_t sample, uint32_t* jx, uint32_t* jxp, uint32_t* jy, uint32_t* jyp);
 double jitter_fraction(uint32_t index);
 
+// The random pass owed after scheduled sample `sample` when every sample
+// that is a multiple of `every` (the job's randompasses) owes one: its
+// number, sample / every; 0 when none is owed (and always when every <= 0).
+int64_t random_pass_owed(int64_t sample, int64_t every);
 // L^4 in 64 bits, so no checkpoint index wraps.
 int64_t checkpoint_samples(int32_t checkpoint);
 bool checkpoint_due(int32_t samples, int32_t checkpoint);
