@@ -16,6 +16,7 @@ struct CpuEngine {
   int32_t side;                       // the square's side in pixels
   std::vector<int32_t> pixel_levels;  // levels of the last pictured sample
   std::vector<uint32_t> colours;      // RGBA of each level, as the shaders code it
+  std::vector<uint32_t> rgba;         // the picture's texels, kept between shown frames (4 MB at baseres 32)
   unsigned texture;                   // the picture's texture; 0 until first shown
   int texture_side;                   // its side in texels
 };
@@ -64,9 +65,9 @@ void fill_texture(CpuEngine* c, const std::vector<uint32_t>& rgba) {
 
 void cpu_draw_picture(void* state) {
   CpuEngine* c = static_cast<CpuEngine*>(state);
-  std::vector<uint32_t> rgba(c->pixel_levels.size());
-  for (size_t i = 0; i < rgba.size(); i++) rgba[i] = c->colours[size_t(c->pixel_levels[i])];
-  fill_texture(c, rgba);
+  c->rgba.resize(c->pixel_levels.size());
+  for (size_t i = 0; i < c->rgba.size(); i++) c->rgba[i] = c->colours[size_t(c->pixel_levels[i])];
+  fill_texture(c, c->rgba);
   draw_square_texture(c->texture, c->side);
 }
 
