@@ -34,6 +34,7 @@ seed font_style fuzz/seeds/font_style/*
 seed text_layout fuzz/seeds/text_layout/*
 seed record fuzz/seeds/record/*
 seed merge fuzz/seeds/merge/*
+seed tfs fuzz/seeds/tfs/*
 
 # llvm-symbolizer names the functions and lines of a report.
 export PATH="$PATH:/usr/lib/llvm-14/bin"
@@ -59,7 +60,7 @@ fuzz_one() {
 }
 
 # As many harnesses at a time as there are cores, each on one.
-for name in job_file shader font_file font_style text_layout record merge; do
+for name in job_file shader font_file font_style text_layout record merge tfs; do
   while [ "$(jobs -rp | wc -l)" -ge "$(nproc)" ]; do wait -n || true; done
   fuzz_one "$name" &
 done
