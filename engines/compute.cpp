@@ -194,5 +194,4 @@ void compute_release(void* state) { delete static_cast<ComputeEngine*>(state); }
 
 }  // namespace
 
-const EngineTable kComputeEngine = {kEngineCompute, "compute", compute_prepare, compute_sample, compute_draw_picture,
-                                    compute_release};
+const EngineTable kComputeEngine = {compute_prepare, compute_sample, compute_draw_picture, compute_release};

@@ -75,4 +75,4 @@ void cpu_release(void* state) { delete static_cast<CpuEngine*>(state); }
 
 }  // namespace
 
-const EngineTable kCpuEngine = {kEngineCpu, "cpu", cpu_prepare, cpu_sample, cpu_draw_picture, cpu_release};
+const EngineTable kCpuEngine = {cpu_prepare, cpu_sample, cpu_draw_picture, cpu_release};

@@ -51,8 +51,6 @@ struct SampleResult {
 };
 
 struct EngineTable {
-  EngineKind kind;
-  const char* name;
   // Makes the engine's state for the map, and gives its GL program (0 for
   // none); false, with why, when it cannot run here.
   bool (*prepare)(void** state, uint32_t* program, const LoweredMap* map, const EngineSetup* setup, Problem* why);

@@ -182,5 +182,4 @@ int64_t count_edge_survivors(const unsigned char* pixels, int32_t baseres, const
   return survivors;
 }
 
-const EngineTable kFragmentEngine = {kEngineFragment, "fragment", fragment_prepare, fragment_sample,
-                                     fragment_draw_picture, fragment_release};
+const EngineTable kFragmentEngine = {fragment_prepare, fragment_sample, fragment_draw_picture, fragment_release};
