@@ -18,9 +18,7 @@ namespace {
 const char* const kJobFile = "input.txt";
 
 bool parse_positive(const char* text, double* value) {
-  char* end = nullptr;
-  *value = std::strtod(text, &end);
-  return *text && !*end && std::isfinite(*value) && *value > 0;
+  return parse_real(text, value) && std::isfinite(*value) && *value > 0;
 }
 
 bool is_whole(const char* text) { return *text && std::strspn(text, "0123456789") == std::strlen(text); }

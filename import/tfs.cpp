@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "util/numbers.h"
 #include "util/text_util.h"
 
 namespace {
@@ -88,13 +89,6 @@ bool parse_type(const std::string& word, TfsType* type) {
     *type = kTfsString;
   else return false;
   return true;
-}
-
-bool parse_real(const std::string& text, double* value) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  *value = std::strtod(text.c_str(), &end);
-  return *end == 0;
 }
 
 bool parse_integer(const std::string& text, double* value) {

@@ -63,10 +63,11 @@ void check_finite(JobSettings* s, double value, const WordList* w, int32_t k, co
 // 0 would track another map than the one written, with no trace.
 double number_at(JobSettings* s, const WordList* w, int32_t k, const JobLine& at) {
   const char* word = word_at(w, k);
-  char* end = nullptr;
-  double value = std::strtod(word, &end);
-  if (*end) note_line_problem(s, at, format_text("%s value %s is not a number", w->words[0], word));
-  else check_finite(s, value, w, k, at);
+  double value = 0;
+  if (!parse_real(word, &value) && *word)
+    note_line_problem(s, at, format_text("%s value %s is not a number", w->words[0], word));
+  else
+    check_finite(s, value, w, k, at);
   return value;
 }
 

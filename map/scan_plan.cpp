@@ -55,12 +55,7 @@ bool is_scan_line(const TextLine& line) { return has_key(line, "scan"); }
 
 // A number written whole, as a job's user means it: all of the word read,
 // and finite.
-bool parse_number(const std::string& text, double* value) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  *value = std::strtod(text.c_str(), &end);
-  return *end == 0 && std::isfinite(*value);
-}
+bool parse_number(const std::string& text, double* value) { return parse_real(text, value) && std::isfinite(*value); }
 
 // Reads the words of a scan line; "" or why they are not one.
 std::string read_scan_words(const TextLine& t, ScanLine* s) {

@@ -1,5 +1,7 @@
 #include "util/numbers.h"
 
+#include <cstdlib>
+
 namespace {
 
 bool all_digits(const std::string& text, size_t from) {
@@ -44,4 +46,10 @@ bool parse_whole32(const std::string& text, int32_t min, int32_t max, int32_t* v
   if (!parse_whole(text, min, max, &v)) return false;
   *value = int32_t(v);
   return true;
+}
+
+bool parse_real(const std::string& text, double* value) {
+  char* end = nullptr;
+  *value = std::strtod(text.c_str(), &end);
+  return !text.empty() && *end == 0;
 }
