@@ -230,8 +230,10 @@ int platform_dispatch_messages() {
 
 void platform_post_quit(int exit_code) { PostQuitMessage(exit_code); }
 
+// NOTE: without MWMO_INPUTAVAILABLE the wait ends only for input that came
+// after the last look at the queue, not for input already waiting there.
 void platform_wait_messages(int milliseconds) {
-  MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(milliseconds), QS_ALLINPUT);
+  MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(milliseconds), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
 }
 
 // NOTE: GetKeyboardState gives the keys as the messages taken so far left
